@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs every test: installs the dependencies, builds and tests normally, under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=$(nproc)
+bash scripts/install-deps.sh
+
+PASSED=0
+FAILED=0
+FAILED_STAGES=()
+
+# run_ctest NAME BUILD_DIR [ctest args...]: counts the results of one ctest run.
+run_ctest() {
+  local name=$1 dir=$2; shift 2
+  local log="$dir/ctest.log"
+  set +e
+  ctest --test-dir "$dir" --output-on-failure -j"$JOBS" --timeout 600 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line total failed
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n1 || true)
+  if [ -n "$line" ]; then
+    failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+    PASSED=$((PASSED + total - failed))
+    FAILED=$((FAILED + failed))
+  fi
+  if [ "$rc" -ne 0 ]; then
+    FAILED_STAGES+=("$name")
+    [ -n "$line" ] || FAILED=$((FAILED + 1))
+  fi
+}
+
+build() {  # build DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+export TMPDIR_BASE="$ROOT/build"
+
+echo "== normal build"
+build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest release build/release
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DIAP_SANITIZE=address,undefined
+run_ctest asan build/asan -LE no_sanitizer
+
+echo "== ThreadSanitizer (concurrency tests)"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build build/tsan -DCMAKE_BUILD_TYPE=Debug -DIAP_SANITIZE=thread -DIAP_GUI=OFF
+run_ctest tsan build/tsan -L concurrency
+
+echo "== fuzz targets"
+build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+run_ctest fuzz build/fuzz -L fuzz
+
+echo
+if [ ${#FAILED_STAGES[@]} -ne 0 ]; then
+  echo "failed stages: ${FAILED_STAGES[*]}"
+fi
+echo "$PASSED passed, $FAILED failed"
+[ ${#FAILED_STAGES[@]} -eq 0 ] && [ "$FAILED" -eq 0 ]
