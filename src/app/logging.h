@@ -1,7 +1,9 @@
 // The tool's two file loggers on "basic-log.txt".
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <string>
 
 #include <spdlog/spdlog.h>
 
@@ -11,9 +13,31 @@ namespace iap {
 extern std::shared_ptr<spdlog::logger> basic_logg;
 // Everything else (created first thing in main_init).
 extern std::shared_ptr<spdlog::logger> basic_logger;
+// Until a logger is created its handle points at a logger that discards every
+// line, so library code and tests can log without any set-up.
 
 // Create (or replace) the logger of that name on the shared log file sink.
+// Throws spdlog::spdlog_ex ("Failed opening file ...") when the file cannot
+// be opened.
 void createShellLogger();   // basic_logg
 void createMainLogger();    // basic_logger
+
+// The log file both loggers write through. One rotating sink is shared by
+// both loggers, so only one writer ever rotates the file.
+struct LogFileOptions {
+    std::string fileName = "basic-log.txt";
+    // The live file is rotated when a line would take it past maxFileSize;
+    // maxFiles older files are kept ("basic-log.1.txt" is the newest).
+    std::size_t maxFileSize = 16u * 1024 * 1024;
+    std::size_t maxFiles = 4;
+};
+
+// Sets the options of the log file for loggers created afterwards (the
+// defaults need no call). Closes both loggers first (see closeLoggers).
+void setLogFileOptions(const LogFileOptions& options);
+
+// Flushes and releases both loggers and the shared sink; both handles point at
+// the discarding logger again. Safe to call when nothing was created.
+void closeLoggers();
 
 }  // namespace iap

@@ -1,0 +1,102 @@
+#include "package/package_loader.h"
+
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <string>
+#include <utility>
+
+#include "package/layout.h"
+#include "package/package_format.h"
+
+namespace iap {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+void takeNoPackagePath(AppState& state, const std::string& reason) {
+    std::fprintf(stderr, "tool package not loaded: %s\n", reason.c_str());
+    state.colours = defaultColours();
+    for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
+}
+
+}  // namespace
+
+fs::path currentExecutablePath() { return fs::read_symlink("/proc/self/exe"); }
+
+std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
+    const uintmax_t size = fs::file_size(path);
+    std::vector<uint8_t> buffer(static_cast<size_t>(size), 0);
+    std::printf("%s\n", quoted(path.string()).c_str());
+    std::fflush(stdout);
+    std::ifstream in(path, std::ios::binary);
+    if (in) in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
+    return buffer;
+}
+
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
+    const uintmax_t size = fs::file_size(state.executablePath);
+    std::printf("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
+
+    PackageParse parse;
+    {
+        const std::vector<uint8_t> file = ReadWholeFile(state.executablePath);
+        parse = parsePackage(file);
+    }  // the file buffer is released here
+    if (!parse.package) {
+        takeNoPackagePath(state, parse.error);
+        return false;
+    }
+    Package& package = *parse.package;
+
+    // Decode every image and make every texture before the state changes, so
+    // a bad image never leaves half a skin behind.
+    std::vector<std::pair<int32_t, std::shared_ptr<ITexture>>> textures;
+    textures.reserve(package.images.size());
+    for (PackageImage& image : package.images) {
+        try {
+            std::shared_ptr<ITexture> texture = makeTexture(decodeImage(image.file));
+            if (!texture) throw std::runtime_error("no texture made");
+            textures.emplace_back(static_cast<int32_t>(image.id), std::move(texture));
+        } catch (const std::exception& e) {
+            takeNoPackagePath(state, "image " + std::to_string(image.id) + ": " + e.what());
+            return false;
+        }
+        std::vector<uint8_t>().swap(image.file);
+    }
+
+    const PackageSettings& s = package.settings;
+    state.settings.retryNum = static_cast<int32_t>(s.retryNum);
+    state.settings.rebootDelay = static_cast<int32_t>(s.rebootDelay);
+    state.settings.switchDelay = static_cast<int32_t>(s.switchDelay);
+    state.settings.searchDeviceTimeout = static_cast<int32_t>(s.searchDeviceTimeout);
+    state.settings.readAckTimeout = static_cast<int32_t>(s.readAckTimeout);
+    state.firmware = std::move(package.firmware);
+    state.deviceIds = std::move(package.deviceIds);
+    state.colours = std::move(package.colours);
+    // In table order: a later entry of an id replaces the earlier texture.
+    for (auto& [id, texture] : textures) state.textures.insert_or_assign(id, std::move(texture));
+
+    std::printf("retryNum:%d\n", state.settings.retryNum);
+    std::printf("rebootDelay:%d\n", state.settings.rebootDelay);
+    std::printf("switchDelay:%d\n", state.settings.switchDelay);
+    std::printf("searchDeviceTimeout:%d\n", state.settings.searchDeviceTimeout);
+    std::printf("readAckTimeout:%d\n", state.settings.readAckTimeout);
+    std::fflush(stdout);
+
+    for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
+    return true;
+}
+
+}  // namespace iap

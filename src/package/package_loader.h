@@ -1,0 +1,36 @@
+// Loads the tool package appended to the running executable into the
+// application state.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "package/app_state.h"
+#include "package/texture.h"
+
+namespace iap {
+
+// The file of the running executable (Linux: the target of /proc/self/exe,
+// which holds even when the tool was started through PATH by a bare name).
+std::filesystem::path currentExecutablePath();
+
+// Reads the whole file at path. Writes the path quoted ("..." with backslash
+// escapes) and a newline to standard output first. A file that cannot be
+// opened gives a buffer of zeros of the file's size. Throws
+// std::filesystem::filesystem_error when the size cannot be determined.
+std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
+
+// Reads the package appended to state.executablePath. Standard output gets
+// "exe size:%d", the quoted path, and for a loaded package the five settings
+// lines. On success fills the firmware, device IDs, colours, settings and
+// one texture per image entry (a later entry of the same id replaces the
+// earlier one) and returns true. A missing, damaged or incomplete package,
+// or an image that does not decode, leaves firmware, device IDs, textures and
+// settings untouched and returns false; the colours are then the ten
+// defaults. The layout map is set to the layout table in both cases.
+// Throws std::filesystem::filesystem_error ("file_size") when the file's
+// size cannot be determined.
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture);
+
+}  // namespace iap
