@@ -1,0 +1,67 @@
+#include "link/connection.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "link/exceptions.h"
+#include "link/response_assembler.h"
+
+namespace iap {
+
+DeviceConnection::DeviceConnection() : request_(kBufferSize, 0), response_(kBufferSize, 0) {}
+
+int DeviceConnection::exchange(const uint8_t* payload, size_t length, uint16_t remaining, bool first,
+                               int timeoutMs) {
+    frameTransferPack(report_.data(), record.reportId, payload, length, remaining, first);
+    if (!record.handle || record.handle->write(report_.data(), kReportSize) < 0) {
+        throw std::runtime_error(kHidSetReportFailed);
+    }
+    return readReport(timeoutMs);
+}
+
+int DeviceConnection::readReport(int timeoutMs) {
+    if (!record.handle) {
+        throw std::runtime_error(kHidGetReportFailed);
+    }
+    const int got = record.handle->readTimeout(report_.data(), kReportSize, timeoutMs);
+    if (got < 0) {
+        throw std::runtime_error(kHidGetReportFailed);
+    }
+    if (got == 0) {
+        throw timeout_exception();
+    }
+    // A short report leaves no stale bytes of the previous one behind.
+    if (static_cast<size_t>(got) < kReportSize) {
+        std::memset(report_.data() + got, 0, kReportSize - static_cast<size_t>(got));
+    }
+    return got;
+}
+
+TransferPack DeviceConnection::checkTransferPack() const {
+    return parseTransferPack(report_.data());
+}
+
+void DeviceConnection::sendBusinessPack(const uint8_t* pack, size_t length, int readAckTimeout) {
+    const size_t count = length == 0 ? 1 : (length - 1) / kMaxTransferPayload + 1;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t offset = i * kMaxTransferPayload;
+        const size_t chunk = (i + 1 == count) ? length - offset : kMaxTransferPayload;
+        exchange(pack + offset, chunk, static_cast<uint16_t>(count - 1 - i), i == 0, readAckTimeout);
+    }
+}
+
+size_t DeviceConnection::receiveBusinessPack(int readAckTimeout) {
+    ResponseAssembler assembler(response_.data(), response_.size());
+    for (;;) {
+        const bool complete = assembler.feed(report_.data());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (complete) {
+            return assembler.length();
+        }
+        readReport(readAckTimeout);
+    }
+}
+
+}  // namespace iap

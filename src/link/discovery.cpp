@@ -1,0 +1,137 @@
+#include "link/discovery.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/logging.h"
+#include "link/descriptor.h"
+
+namespace iap {
+namespace {
+
+constexpr size_t kDescriptorBufferSize = 4096;
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return 0;
+}
+
+uint16_t hexAfter(const std::string& path, size_t start) {
+    uint16_t value = 0;
+    for (size_t i = start; i < start + 4; ++i) {
+        const int digit = i < path.size() ? hexDigit(path[i]) : 0;
+        value = static_cast<uint16_t>((value << 4) | digit);
+    }
+    return value;
+}
+
+bool containsNoCase(const std::string& text, const char* token) {
+    for (size_t i = 0; i + 4 <= text.size(); ++i) {
+        bool same = true;
+        for (size_t k = 0; k < 4 && same; ++k) {
+            char c = text[i + k];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            same = c == token[k];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool pathVidPid(const std::string& path, uint16_t& vid, uint16_t& pid) {
+    const size_t v = path.find("VID_");
+    const size_t p = path.find("PID_");
+    if (v == std::string::npos || p == std::string::npos) {
+        return false;
+    }
+    vid = hexAfter(path, v + 4);
+    pid = hexAfter(path, p + 4);
+    return true;
+}
+
+bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid) {
+    if (pathVidPid(device.path, vid, pid)) {
+        return true;
+    }
+    if (containsNoCase(device.path, "VID_") || containsNoCase(device.path, "PID_")) {
+        return false;  // a token-carrying path without the proper tokens
+    }
+    vid = device.vendorId;
+    pid = device.productId;
+    return true;
+}
+
+bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
+                 uint8_t reportId, DeviceRecord& record) {
+    uint16_t deviceVid = 0;
+    uint16_t devicePid = 0;
+    if (!deviceVidPid(device, deviceVid, devicePid) || deviceVid != vid || devicePid != pid) {
+        return false;
+    }
+    std::unique_ptr<HidDevice> handle = bus.openPath(device.path);
+    if (!handle) {
+        return false;
+    }
+    // From here on, leaving without choosing the device closes it (the
+    // handle goes out of scope).
+    std::vector<uint8_t> descriptor(kDescriptorBufferSize, 0);
+    const int size = handle->getReportDescriptor(descriptor.data(), descriptor.size());
+    if (size <= 0) {
+        return false;
+    }
+    const size_t length = static_cast<size_t>(size) < descriptor.size() ? static_cast<size_t>(size)
+                                                                          : descriptor.size();
+    const DescriptorFacts facts = walkReportDescriptor(descriptor.data(), length);
+    if (!facts.hasReportId) {
+        return false;
+    }
+    std::printf("reportId: %04X\n", facts.reportId);
+    if (!facts.hasUsagePage) {
+        return false;
+    }
+    std::printf("usage: %04X\n", facts.usagePage);
+    std::fflush(stdout);
+    if (facts.usagePage != kVendorUsagePage || facts.reportId != reportId) {
+        return false;
+    }
+    record.handle = std::move(handle);
+    record.reportId = facts.reportId;
+    record.usagePage = facts.usagePage;
+    return true;
+}
+
+void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
+                  DeviceRecord& record, const std::atomic<bool>& searchCancelled) {
+    using Clock = std::chrono::steady_clock;
+    record.close();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (searchCancelled.load() || Clock::now() >= deadline) {
+            return;
+        }
+        const std::vector<HidDeviceInfo> devices = bus.enumerate();
+        for (const HidDeviceInfo& device : devices) {
+            for (const DeviceIdEntry& entry : entries) {
+                if (matchDevice(bus, device, entry.vendorId, entry.productId, entry.reportId, record)) {
+                    std::printf("report ID:%02X\n", record.reportId);
+                    std::fflush(stdout);
+                    if (basic_logger) {
+                        basic_logger->info("SearchDevice report ID.{}", static_cast<int>(record.reportId));
+                    }
+                    return;
+                }
+            }
+        }
+        std::this_thread::sleep_until(Clock::now() + std::chrono::milliseconds(kSearchPollMs));
+        if (searchCancelled.load()) {
+            return;
+        }
+    }
+}
+
+}  // namespace iap

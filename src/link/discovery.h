@@ -1,0 +1,45 @@
+// Device discovery: polls the HID device list until a device matches a device
+// ID entry by vendor ID, product ID, usage page 0xFF00 and the first report
+// ID of its report descriptor, and opens it.
+//
+// Vendor and product IDs: a path that carries the "VID_" and "PID_" tokens
+// (Windows) is judged by those tokens alone, case-sensitively; a path with
+// only lower-case "vid_"/"pid_" tokens, or only one of the two, does not
+// match. A path with no such token at all (Linux hidraw: "/dev/hidraw3")
+// is judged by the vendor and product IDs of the enumeration record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/device_bus.h"
+#include "link/device_record.h"
+#include "package/app_state.h"
+
+namespace iap {
+
+inline constexpr uint16_t kVendorUsagePage = 0xFF00;
+inline constexpr int kSearchPollMs = 500;
+
+// Reads the four characters after the first "VID_" and the first "PID_" as
+// hexadecimal (a non-hex character or the end of the path counts as 0).
+// False when the path lacks either token (case-sensitive).
+bool pathVidPid(const std::string& path, uint16_t& vid, uint16_t& pid);
+
+// The vendor and product IDs of an enumerated device under the rule above;
+// false when the path carries only partial or lower-case tokens.
+bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid);
+
+// True when the device is chosen; it is then open in record (handle, report
+// ID, usage page). A candidate that was opened and not chosen is closed.
+bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
+                 uint8_t reportId, DeviceRecord& record);
+
+// Afterwards record.handle is set if and only if a device was found. Passes
+// run every 500 ms until timeoutMs has passed or searchCancelled is set.
+void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
+                  DeviceRecord& record, const std::atomic<bool>& searchCancelled);
+
+}  // namespace iap
