@@ -1,0 +1,36 @@
+#include "ui/ui_event_queue.h"
+
+namespace iap {
+
+bool UIEventQueue::put(const UIEvent& event) {
+    std::unique_lock<std::mutex> lock(mutex);
+    notFull.wait(lock, [this] { return closed || fifo.size() < kCapacity; });
+    if (closed) {
+        return false;
+    }
+    fifo.push_back(event);
+    notEmpty.notify_all();
+    return true;
+}
+
+UIEvent UIEventQueue::take() {
+    std::unique_lock<std::mutex> lock(mutex);
+    notEmpty.wait(lock, [this] { return !fifo.empty(); });
+    UIEvent event = std::move(fifo.front());
+    fifo.pop_front();
+    notFull.notify_all();
+    return event;
+}
+
+void UIEventQueue::close() {
+    std::lock_guard<std::mutex> lock(mutex);
+    closed = true;
+    notFull.notify_all();
+}
+
+size_t UIEventQueue::pending() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return fifo.size();
+}
+
+}  // namespace iap

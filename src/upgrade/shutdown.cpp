@@ -1,0 +1,41 @@
+#include "upgrade/shutdown.h"
+
+#include <chrono>
+
+#include "app/logging.h"
+#include "ui/thread_pool.h"
+#include "ui/ui_event_queue.h"
+
+namespace iap {
+
+bool requestShutdown(ToolContext& ctx) {
+    ctx.exitRequested.store(true);
+    ctx.searchCancelled.store(true);
+
+    if (ctx.events) {
+        basic_logger->info("UIThreadPutEvent_Exit");
+        UIEvent exitEvent;
+        exitEvent.eventType = EVENT_EXIT;
+        ctx.events->put(exitEvent);
+        ctx.events->close();
+    }
+
+    bool workersEnded = true;
+    if (ctx.pool) {
+        const int32_t readAckTimeout = ctx.state ? ctx.state->settings.readAckTimeout : 0;
+        const auto bound = std::chrono::milliseconds((readAckTimeout > 0 ? readAckTimeout : 0) + 1000);
+        workersEnded = ctx.pool->shutdown(bound);
+    }
+
+    if (workersEnded) {
+        if (ctx.bus) {
+            ctx.bus->exit();
+        }
+    } else {
+        basic_logger->info("main_shutdown workers still running, HID library left open");
+    }
+    basic_logger->flush();
+    return workersEnded;
+}
+
+}  // namespace iap

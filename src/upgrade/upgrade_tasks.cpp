@@ -1,0 +1,52 @@
+#include "upgrade/upgrade_tasks.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/logging.h"
+#include "upgrade/busy_claim.h"
+#include "upgrade/upgrade_procedure.h"
+
+namespace iap {
+namespace {
+
+// Sleeps until the deadline on the monotonic clock, waking early when the
+// application shuts down, so that a join at exit never waits for the pause.
+void pauseUntil(std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& exitRequested) {
+    constexpr auto kSlice = std::chrono::milliseconds(10);
+    while (!exitRequested.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, deadline - now));
+    }
+}
+
+}  // namespace
+
+void IAPThread(ToolContext& ctx) {
+    BusyClaim claim(ctx.busy, BUSY_UPGRADE);
+    if (!claim) {
+        return;
+    }
+    basic_logger->info("IAPThread");
+    IAPProcess(ctx);
+}
+
+void AutoIAPThread(ToolContext& ctx) {
+    basic_logger->info("AutoIAPThread");
+    BusyClaim claim(ctx.busy, BUSY_AUTO_WAITING);
+    if (!claim) {
+        return;
+    }
+    while (ctx.autoStart.load() && !ctx.exitRequested.load()) {
+        ctx.busy.store(BUSY_AUTO_ATTEMPT);
+        IAPProcess(ctx);
+        ctx.busy.store(BUSY_AUTO_WAITING);
+        pauseUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ctx.autoStartPauseMs),
+                   ctx.exitRequested);
+    }
+}
+
+}  // namespace iap
