@@ -1,0 +1,250 @@
+#include "fake_hidraw.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace iap::umock {
+namespace {
+
+constexpr char kReadyByte = 'r';
+
+// Our own descriptor of the PTY's slave side, taken from the master so that
+// no path (and no preload wrapper) is involved.
+int openPeer(int masterFd) {
+    const int fd = ::ioctl(masterFd, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error(std::string("TIOCGPTPEER failed: ") + std::strerror(errno));
+    }
+    return fd;
+}
+
+void makeRaw(int masterFd) {
+    termios ios{};
+    if (::tcgetattr(masterFd, &ios) == 0) {
+        ::cfmakeraw(&ios);
+        ::tcsetattr(masterFd, TCSANOW, &ios);
+    }
+}
+
+}  // namespace
+
+FakeHidraw::FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> reportDescriptor,
+                       Responder responder)
+    : nodePath_(std::move(nodePath)),
+      masterFd_(masterFd),
+      descriptor_(std::move(reportDescriptor)),
+      responder_(std::move(responder)) {
+    // The master must not leak into child processes: a child holding it
+    // would keep the node alive after an unplug.
+    ::fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
+    makeRaw(masterFd_);
+    peerFd_ = openPeer(masterFd_);
+    struct stat st {};
+    if (::fstat(peerFd_, &st) == 0) {
+        rdev_ = st.st_rdev;
+    }
+    handler_ = umockdev_ioctl_base_new();
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&FakeHidraw::onIoctl), this);
+    g_signal_connect(handler_, "handle-read", G_CALLBACK(&FakeHidraw::onRead), this);
+    g_signal_connect(handler_, "handle-write", G_CALLBACK(&FakeHidraw::onWrite), this);
+    g_signal_connect(handler_, "client-connected", G_CALLBACK(&FakeHidraw::onConnected), this);
+}
+
+FakeHidraw::~FakeHidraw() {
+    hangUp();
+    g_signal_handlers_disconnect_by_data(handler_, this);
+    g_object_unref(handler_);
+}
+
+int FakeHidraw::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    static_cast<FakeHidraw*>(self)->handleIoctl(client);
+    return TRUE;
+}
+
+int FakeHidraw::onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    static_cast<FakeHidraw*>(self)->handleRead(client);
+    return TRUE;
+}
+
+int FakeHidraw::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    static_cast<FakeHidraw*>(self)->handleWrite(client);
+    return TRUE;
+}
+
+void FakeHidraw::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, void* self) {
+    auto* node = static_cast<FakeHidraw*>(self);
+    std::lock_guard<std::mutex> lock(node->mutex_);
+    ++node->clients_;
+}
+
+void FakeHidraw::handleIoctl(UMockdevIoctlClient* client) {
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (isGone()) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    GError* error = nullptr;
+    if (request == HIDIOCGRDESCSIZE) {
+        UMockdevIoctlData* size = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
+        if (size == nullptr) {
+            g_clear_error(&error);
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
+        const int value = static_cast<int>(descriptor_.size());
+        std::memcpy(size->data, &value, sizeof value);
+        g_object_unref(size);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    if (request == HIDIOCGRDESC) {
+        UMockdevIoctlData* desc =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(hidraw_report_descriptor), &error);
+        if (desc == nullptr) {
+            g_clear_error(&error);
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
+        auto* out = reinterpret_cast<hidraw_report_descriptor*>(desc->data);
+        if (out->size > HID_MAX_DESCRIPTOR_SIZE - 1) {
+            g_object_unref(desc);
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return;
+        }
+        const size_t n = std::min<size_t>(out->size, descriptor_.size());
+        std::memcpy(out->value, descriptor_.data(), n);
+        g_object_unref(desc);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+}
+
+void FakeHidraw::handleRead(UMockdevIoctlClient* client) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_) {
+        umockdev_ioctl_client_complete(client, -1, EIO);
+        return;
+    }
+    if (pending_.empty()) {
+        // A blocking read with nothing queued: answer it when a report comes.
+        g_object_ref(client);
+        waitingReaders_.push_back(client);
+        return;
+    }
+    Report report = std::move(pending_.front());
+    pending_.pop_front();
+    char ready = 0;
+    (void)::read(peerFd_, &ready, 1);
+    completeRead(client, report);
+}
+
+void FakeHidraw::completeRead(UMockdevIoctlClient* client, const Report& report) {
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    const size_t n = std::min<size_t>(static_cast<size_t>(arg->data_len), report.size());
+    umockdev_ioctl_data_update(arg, 0, const_cast<uint8_t*>(report.data()), static_cast<int>(n));
+    ++inputReportsRead_;
+    umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
+}
+
+void FakeHidraw::handleWrite(UMockdevIoctlClient* client) {
+    if (isGone()) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    const size_t length = static_cast<size_t>(arg->data_len);
+    const Report written(arg->data, arg->data + length);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++outputReports_;
+    }
+    std::vector<Report> replies;
+    if (responder_) {
+        replies = responder_(written.data(), written.size());
+    }
+    // The replies are queued before the write returns, as a device that
+    // answers at once would have them ready for the next read.
+    for (Report& reply : replies) {
+        deliver(std::move(reply));
+    }
+    umockdev_ioctl_client_complete(client, static_cast<long>(length), 0);
+}
+
+void FakeHidraw::deliver(Report report) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_) {
+        return;
+    }
+    if (!waitingReaders_.empty()) {
+        UMockdevIoctlClient* client = waitingReaders_.front();
+        waitingReaders_.pop_front();
+        completeRead(client, report);
+        g_object_unref(client);
+        return;
+    }
+    pending_.push_back(std::move(report));
+    (void)::write(masterFd_, &kReadyByte, 1);
+}
+
+void FakeHidraw::hangUp() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_) {
+        return;
+    }
+    gone_ = true;
+    pending_.clear();
+    for (UMockdevIoctlClient* client : waitingReaders_) {
+        umockdev_ioctl_client_complete(client, -1, EIO);
+        g_object_unref(client);
+    }
+    waitingReaders_.clear();
+    // Close the master side in place: the testbed keeps the descriptor
+    // number and closes it itself later, so it now names /dev/null.
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup3(null, masterFd_, O_CLOEXEC);
+        ::close(null);
+    }
+    ::close(peerFd_);
+    peerFd_ = -1;
+}
+
+bool FakeHidraw::isGone() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gone_;
+}
+
+size_t FakeHidraw::outputReports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outputReports_;
+}
+
+size_t FakeHidraw::inputReportsRead() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inputReportsRead_;
+}
+
+size_t FakeHidraw::inputReportsPending() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size();
+}
+
+size_t FakeHidraw::clientsConnected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return clients_;
+}
+
+}  // namespace iap::umock

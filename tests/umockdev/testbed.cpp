@@ -1,0 +1,269 @@
+#include "testbed.h"
+
+#include <dlfcn.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <umockdev.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+
+namespace iap::umock {
+namespace {
+
+std::atomic<bool> g_testbedExists{false};
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+std::string fmt(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, a, b, c);
+    return buf;
+}
+
+void put16(std::vector<uint8_t>& out, uint16_t value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+}  // namespace
+
+std::vector<uint8_t> usbDescriptors(const UsbHidIdentity& id) {
+    std::vector<uint8_t> d = {18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64};
+    put16(d, id.vendorId);
+    put16(d, id.productId);
+    put16(d, id.bcdDevice);
+    d.insert(d.end(), {1, 2, 3, 1});
+    // Configuration: 9 + interface 9 + HID 9 + two endpoints of 7 bytes.
+    d.insert(d.end(), {9, 0x02, 41, 0, 1, 1, 0, 0x80, 50});
+    d.insert(d.end(), {9, 0x04, 0, 0, 2, 0x03, 0, 0, 0});
+    d.insert(d.end(), {9, 0x21, 0x11, 0x01, 0, 1, 0x22});
+    put16(d, static_cast<uint16_t>(id.reportDescriptor.size()));
+    d.insert(d.end(), {7, 0x05, 0x81, 0x03, 64, 0, 1});
+    d.insert(d.end(), {7, 0x05, 0x01, 0x03, 64, 0, 1});
+    return d;
+}
+
+bool Testbed::preloadActive() {
+    // The preload library exports its ioctl tree helpers.
+    return dlsym(RTLD_DEFAULT, "ioctl_tree_read") != nullptr;
+}
+
+Testbed::Testbed() {
+    if (!preloadActive()) {
+        throw std::runtime_error("libumockdev-preload is not loaded (run under umockdev-wrapper)");
+    }
+    if (g_testbedExists.exchange(true)) {
+        throw std::logic_error("one umockdev testbed per process");
+    }
+    bed_ = umockdev_testbed_new();
+}
+
+Testbed::~Testbed() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& node : nodes_) {
+            node->hangUp();
+        }
+    }
+    // Stops umockdev's handler thread before the nodes go.
+    g_object_unref(bed_);
+    nodes_.clear();
+    g_testbedExists = false;
+}
+
+std::string Testbed::rootDir() const {
+    gchar* root = umockdev_testbed_get_root_dir(bed_);
+    std::string out = root;
+    g_free(root);
+    return out;
+}
+
+FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int seq = sequence_++;
+    const unsigned devnum = static_cast<unsigned>(seq + 2);
+    const std::string nodeName = "hidraw" + std::to_string(seq);
+    const std::string placeholder = fmt("240:%u", static_cast<unsigned>(seq));
+    const std::vector<uint8_t> descriptors = usbDescriptors(id);
+
+    Plugged dev;
+    // Each plug takes its own hub port, so several devices can be present.
+    const std::string port = "1-" + std::to_string(seq + 1);
+    dev.usb = "/sys/devices/usb1/" + port;
+    dev.interface = dev.usb + "/" + port + ":1.0";
+    dev.hid = dev.interface + fmt("/0003:%04X:%04X.", id.vendorId, id.productId) +
+              fmt("%04X", static_cast<unsigned>(seq + 1));
+    dev.hidraw = dev.hid + "/hidraw/" + nodeName;
+
+    const std::string busPath = fmt("bus/usb/001/%03u", devnum);
+    const std::string product = fmt("%x/%x/%x", id.vendorId, id.productId, id.bcdDevice);
+    std::string rec;
+    rec += "P: " + dev.usb.substr(4) + "\n";
+    rec += "N: " + busPath + "=" + hex(descriptors) + "\n";
+    rec += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
+    rec += "E: DEVNAME=/dev/" + busPath + "\n";
+    rec += "E: PRODUCT=" + product + "\n";
+    rec += "E: BUSNUM=001\nE: DEVNUM=" + fmt("%03u", devnum) + "\n";
+    rec += "E: MAJOR=189\nE: MINOR=" + std::to_string(devnum - 1) + "\n";
+    rec += "A: idVendor=" + fmt("%04x", id.vendorId) + "\n";
+    rec += "A: idProduct=" + fmt("%04x", id.productId) + "\n";
+    rec += "A: bcdDevice=" + fmt("%04x", id.bcdDevice) + "\n";
+    rec += "A: manufacturer=" + id.manufacturer + "\n";
+    rec += "A: product=" + id.product + "\n";
+    rec += "A: serial=" + id.serial + "\n";
+    rec += "A: busnum=1\nA: devnum=" + std::to_string(devnum) + "\n";
+    rec += "A: speed=12\nA: bConfigurationValue=1\nA: bNumConfigurations=1\n";
+    rec += "A: bNumInterfaces= 1\nA: bDeviceClass=00\nA: bMaxPacketSize0=64\n";
+    rec += "A: version= 2.00\nA: maxchild=0\n";
+    rec += "A: dev=189:" + std::to_string(devnum - 1) + "\n";
+    rec += "H: descriptors=" + hex(descriptors) + "\n\n";
+
+    rec += "P: " + dev.interface.substr(4) + "\n";
+    rec += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=3/0/0\n";
+    rec += "E: PRODUCT=" + product + "\n";
+    rec += "A: bInterfaceNumber=00\nA: bAlternateSetting= 0\nA: bInterfaceClass=03\n";
+    rec += "A: bInterfaceSubClass=00\nA: bInterfaceProtocol=00\nA: bNumEndpoints=02\n\n";
+
+    rec += "P: " + dev.hid.substr(4) + "\n";
+    rec += "E: SUBSYSTEM=hid\nE: DRIVER=hid-generic\n";
+    rec += "E: HID_ID=" + fmt("0003:%08X:%08X", id.vendorId, id.productId) + "\n";
+    rec += "E: HID_NAME=" + id.manufacturer + " " + id.product + "\n";
+    rec += "E: HID_PHYS=usb-0000:00:14.0-" + std::to_string(seq + 1) + "/input0\n";
+    rec += "E: HID_UNIQ=" + id.serial + "\n";
+    rec += "E: MODALIAS=" + fmt("hid:b0003g0001v%08Xp%08X", id.vendorId, id.productId) + "\n";
+    if (!id.reportDescriptor.empty()) {
+        rec += "H: report_descriptor=" + hex(id.reportDescriptor) + "\n";
+    }
+    rec += "\n";
+
+    rec += "P: " + dev.hidraw.substr(4) + "\n";
+    rec += "N: " + nodeName + "\n";
+    rec += "E: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + nodeName + "\n";
+    rec += "E: MAJOR=240\nE: MINOR=" + std::to_string(seq) + "\n";
+    rec += "A: dev=" + placeholder + "\n";
+    rec += "L: device=../..\n\n";
+
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(bed_, rec.c_str(), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev_testbed_add_from_string: " + message);
+    }
+    if (id.reportDescriptor.empty()) {
+        // A hid device without a descriptor still has the attribute.
+        umockdev_testbed_set_attribute_binary(bed_, dev.hid.c_str(), "report_descriptor", nullptr, 0);
+    }
+
+    const std::string nodePath = "/dev/" + nodeName;
+    const int master = umockdev_testbed_get_dev_fd(bed_, nodePath.c_str());
+    if (master < 0) {
+        throw std::runtime_error("no PTY for " + nodePath);
+    }
+    nodes_.push_back(std::make_unique<FakeHidraw>(nodePath, master, id.reportDescriptor,
+                                                  std::move(responder)));
+    FakeHidraw& node = *nodes_.back();
+    dev.node = &node;
+    relabel(dev, node, placeholder);
+
+    if (!umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error)) {
+        std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev_testbed_attach_ioctl: " + message);
+    }
+    for (const std::string* path : {&dev.usb, &dev.interface, &dev.hid, &dev.hidraw}) {
+        umockdev_testbed_uevent(bed_, path->c_str(), "add");
+    }
+    plugged_.push_back(dev);
+    return node;
+}
+
+void Testbed::relabel(const Plugged& dev, const FakeHidraw& node, const std::string& placeholder) {
+    const unsigned maj = major(node.rdev());
+    const unsigned min = minor(node.rdev());
+    const std::string real = fmt("%u:%u", maj, min);
+    const std::string root = rootDir();
+    umockdev_testbed_set_attribute(bed_, dev.hidraw.c_str(), "dev", real.c_str());
+    umockdev_testbed_set_property(bed_, dev.hidraw.c_str(), "MAJOR", std::to_string(maj).c_str());
+    umockdev_testbed_set_property(bed_, dev.hidraw.c_str(), "MINOR", std::to_string(min).c_str());
+    ::unlink((root + "/sys/dev/char/" + placeholder).c_str());
+    const std::string link = root + "/sys/dev/char/" + real;
+    ::unlink(link.c_str());
+    if (::symlink(("../.." + dev.hidraw.substr(4)).c_str(), link.c_str()) != 0) {
+        throw std::runtime_error("cannot link " + link);
+    }
+    const std::string info = root + "/dev/.node/" + node.nodePath().substr(5);
+    ::unlink(info.c_str());
+    if (::symlink(real.c_str(), info.c_str()) != 0) {
+        throw std::runtime_error("cannot link " + info);
+    }
+    const std::string map = ptyMapEntry(node);
+    if (!map.empty()) {
+        ::unlink(map.c_str());
+        if (::symlink(real.c_str(), map.c_str()) != 0) {
+            throw std::runtime_error("cannot link " + map);
+        }
+    }
+}
+
+std::string Testbed::ptyMapEntry(const FakeHidraw& node) const {
+    // dev/.ptymap/_dev_pts_K names the fake device behind /dev/pts/K.
+    const std::string root = rootDir();
+    char target[256];
+    const ssize_t n = ::readlink((root + node.nodePath()).c_str(), target, sizeof target - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string pts(target, static_cast<size_t>(n));
+    std::replace(pts.begin(), pts.end(), '/', '_');
+    return root + "/dev/.ptymap/" + pts;
+}
+
+void Testbed::unplug(FakeHidraw& node) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find_if(plugged_.begin(), plugged_.end(),
+                           [&](const Plugged& p) { return p.node == &node; });
+    if (it == plugged_.end()) {
+        return;
+    }
+    const Plugged dev = *it;
+    plugged_.erase(it);
+    // The PTY's number is free for the next node once the master closes.
+    const std::string map = ptyMapEntry(node);
+    node.hangUp();
+    if (!map.empty()) {
+        ::unlink(map.c_str());
+    }
+    for (const std::string* path : {&dev.hidraw, &dev.hid, &dev.interface, &dev.usb}) {
+        umockdev_testbed_uevent(bed_, path->c_str(), "remove");
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_detach_ioctl(bed_, node.nodePath().c_str(), &error)) {
+        g_clear_error(&error);
+    }
+    for (const std::string* path : {&dev.hidraw, &dev.hid, &dev.interface, &dev.usb}) {
+        umockdev_testbed_remove_device(bed_, path->c_str());
+    }
+}
+
+std::vector<std::string> Testbed::pluggedNodes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    for (const Plugged& p : plugged_) {
+        out.push_back(p.node->nodePath());
+    }
+    return out;
+}
+
+}  // namespace iap::umock
