@@ -1,0 +1,141 @@
+// Upgrades the reference image (payload 144,608 bytes, block size 256: 565
+// blocks, the last of 224 bytes) against the simulated bootloader, (a) with
+// no latency and (b) with a full-speed USB timing model, and compares the
+// wall time with the floor that the protocol sets: every report costs two
+// 1 ms frames (written at one, answered at the next) and every response a
+// 1 ms pause; without latency only the pauses remain.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/framed_bus.h"
+#include "link/connection.h"
+#include "package/firmware_image.h"
+#include "sim/sim_bus.h"
+#include "ui/ui_event_queue.h"
+#include "upgrade/tool_context.h"
+#include "upgrade/upgrade_procedure.h"
+
+namespace {
+
+using namespace iap;
+
+constexpr size_t kPayload = 144608;
+constexpr uint16_t kBlockSize = 256;
+
+std::vector<uint8_t> referenceImage(std::vector<uint8_t>& payload) {
+    payload.resize(kPayload);
+    uint32_t x = 0x2545F491;
+    for (uint8_t& b : payload) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    ImageHeaderFields fields;
+    fields.blockSize = kBlockSize;
+    return buildFirmwareImage(fields, payload);
+}
+
+// The engine prints a line per step; keep it out of the figures.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+    }
+
+private:
+    int saved_ = -1;
+};
+
+struct Result {
+    double seconds = 0;
+    size_t reports = 0;
+    size_t responses = 0;
+    bool passed = false;
+};
+
+Result runOnce(const std::vector<uint8_t>& image, const std::vector<uint8_t>& payload, bool usbTiming) {
+    AppState state;
+    state.firmware = image;
+    DeviceIdEntry entry;
+    entry.vendorId = 0x1234;
+    entry.productId = 0x5679;
+    entry.reportId = 0x01;
+    state.deviceIds.push_back(entry);
+    state.settings.retryNum = 3;
+    state.settings.switchDelay = 500;
+    state.settings.searchDeviceTimeout = 1000;
+    state.settings.readAckTimeout = 1000;
+
+    sim::SimBus simBus;
+    bench::FramedBus framedBus(simBus);
+    auto device = simBus.attach();
+    device->setTimeScale(0.0);
+    if (usbTiming) device->setLatency(std::chrono::microseconds(0), true);
+
+    UIEventQueue events;
+    DeviceConnection connection;
+    ToolContext ctx;
+    ctx.state = &state;
+    ctx.bus = usbTiming ? static_cast<DeviceBus*>(&framedBus) : &simBus;
+    ctx.events = &events;
+    ctx.connection = &connection;
+
+    const auto start = std::chrono::steady_clock::now();
+    {
+        QuietStdout quiet;
+        IAPProcess(ctx);
+    }
+    const auto end = std::chrono::steady_clock::now();
+
+    Result result;
+    result.seconds = std::chrono::duration<double>(end - start).count();
+    result.reports = device->outputReports().size();
+    result.responses = device->commands().size();
+    auto flash = device->flash();
+    flash.resize(payload.size());
+    std::string last;
+    while (events.pending() > 0) last = events.take().message;
+    result.passed = device->upgradePassed() && flash == payload && last == "PASS";
+    return result;
+}
+
+void report(const char* name, const Result& r, double floorSeconds, const char* floorText) {
+    std::printf("%s: %s, %.3f s wall; %zu reports, %zu responses; floor %.3f s (%s); ratio %.2f\n", name,
+                r.passed ? "PASS" : "FAILED", r.seconds, r.reports, r.responses, floorSeconds, floorText,
+                r.seconds / floorSeconds);
+}
+
+}  // namespace
+
+int main() {
+    std::vector<uint8_t> payload;
+    const std::vector<uint8_t> image = referenceImage(payload);
+    std::printf("reference image: payload %zu bytes, block size %u\n", payload.size(), kBlockSize);
+
+    Result a = runOnce(image, payload, false);
+    for (int i = 0; i < 2; ++i) {
+        const Result again = runOnce(image, payload, false);
+        if (again.seconds < a.seconds) a = again;
+    }
+    report("(a) no latency", a, a.responses * 0.001, "1 ms pause per response");
+
+    const Result b = runOnce(image, payload, true);
+    report("(b) full-speed USB", b, b.reports * 0.002 + b.responses * 0.001,
+           "2 ms per report + 1 ms pause per response");
+    return a.passed && b.passed ? 0 : 1;
+}
