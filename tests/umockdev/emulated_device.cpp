@@ -1,0 +1,193 @@
+#include "emulated_device.h"
+
+namespace iap::umock {
+namespace {
+
+// Time between a device leaving the bus and coming back in its new mode.
+constexpr auto kReEnumeration = std::chrono::milliseconds(30);
+// A device restarts only after the host has read its last answer, or after
+// this long.
+constexpr auto kAnswerGrace = std::chrono::milliseconds(1000);
+
+UsbHidIdentity identityOf(const sim::SimBootloader& core) {
+    UsbHidIdentity id;
+    id.vendorId = core.vendorId();
+    id.productId = core.productId();
+    id.bcdDevice = core.bcdDevice();
+    id.product = core.mode() == sim::Mode::Bootloader ? "IAP Bootloader" : "IAP Application";
+    id.reportDescriptor = core.descriptor();
+    return id;
+}
+
+}  // namespace
+
+EmulatedDevice::EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale)
+    : bed_(bed), timeScale_(timeScale), core_(std::move(config)) {
+    core_.onLeave = [this](sim::Mode target, uint16_t delayMs, bool disconnect) {
+        // Called from onReport with mutex_ held.
+        const auto delay = std::chrono::milliseconds(
+            disconnect ? 0 : static_cast<long>(delayMs * timeScale_));
+        restarts_.push_back(Restart{std::chrono::steady_clock::now() + delay, target, disconnect, node_});
+        changed_.notify_all();
+    };
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        plugLocked();
+    }
+    worker_ = std::thread([this] { run(); });
+}
+
+EmulatedDevice::~EmulatedDevice() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    worker_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node_ != nullptr) {
+        bed_.unplug(*node_);
+        node_ = nullptr;
+    }
+}
+
+void EmulatedDevice::plugLocked() {
+    node_ = &bed_.plug(identityOf(core_),
+                       [this](const uint8_t* data, size_t length) { return onReport(data, length); });
+    ++plugs_;
+    changed_.notify_all();
+}
+
+std::vector<Report> EmulatedDevice::onReport(const uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The model takes 64-byte reports; hidapi writes exactly what it is given.
+    Report report(64, 0);
+    std::copy(data, data + std::min<size_t>(length, report.size()), report.begin());
+    return core_.onOutputReport(report.data());
+}
+
+void EmulatedDevice::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (restarts_.empty()) {
+            changed_.wait(lock);
+            continue;
+        }
+        const Restart next = restarts_.front();
+        if (changed_.wait_until(lock, next.at, [this] { return stopping_; })) {
+            break;
+        }
+        restarts_.pop_front();
+        if (next.node == nullptr || next.node != node_) {
+            continue;  // that node is gone already
+        }
+        FakeHidraw* node = node_;
+        const auto graceEnd = std::chrono::steady_clock::now() + kAnswerGrace;
+        while (!next.disconnect && node->inputReportsPending() > 0 &&
+               std::chrono::steady_clock::now() < graceEnd && !stopping_) {
+            changed_.wait_for(lock, std::chrono::milliseconds(2));
+        }
+        bed_.unplug(*node);
+        node_ = nullptr;
+        changed_.notify_all();
+        if (next.disconnect) {
+            continue;
+        }
+        changed_.wait_for(lock, kReEnumeration, [this] { return stopping_; });
+        if (stopping_) {
+            break;
+        }
+        core_.enterMode(next.target);
+        plugLocked();
+    }
+}
+
+void EmulatedDevice::setDescriptor(std::vector<uint8_t> descriptor) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setDescriptor(std::move(descriptor));
+}
+
+void EmulatedDevice::addFault(const sim::Fault& fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.addFault(fault);
+}
+
+void EmulatedDevice::unplug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node_ != nullptr) {
+        bed_.unplug(*node_);
+        node_ = nullptr;
+        changed_.notify_all();
+    }
+}
+
+void EmulatedDevice::replug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node_ == nullptr) {
+        plugLocked();
+    }
+}
+
+std::string EmulatedDevice::nodePath() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return node_ != nullptr ? node_->nodePath() : std::string();
+}
+
+bool EmulatedDevice::present() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return node_ != nullptr;
+}
+
+bool EmulatedDevice::waitForMode(sim::Mode mode, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] {
+        return node_ != nullptr && core_.mode() == mode && restarts_.empty();
+    });
+}
+
+bool EmulatedDevice::waitForAbsence(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return node_ == nullptr; });
+}
+
+sim::Mode EmulatedDevice::mode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.mode();
+}
+
+uint16_t EmulatedDevice::productId() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.productId();
+}
+
+uint16_t EmulatedDevice::bcdDevice() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.bcdDevice();
+}
+
+std::vector<uint8_t> EmulatedDevice::flash() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.flash();
+}
+
+bool EmulatedDevice::upgradePassed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.upgradePassed();
+}
+
+std::vector<sim::CommandRecord> EmulatedDevice::commands() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.commands();
+}
+
+size_t EmulatedDevice::outputReports() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.outputReportCount();
+}
+
+size_t EmulatedDevice::plugCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plugs_;
+}
+
+}  // namespace iap::umock

@@ -1,0 +1,84 @@
+// The simulated bootloader model (sim/sim_bootloader.h) behind a fake hidraw
+// node of the testbed: the real hidapi writes its reports to the model and
+// reads the model's answers. A restart of the model (switch to bootloader,
+// finish of an upgrade) or a disconnect fault unplugs the node; a restart
+// then plugs the device again, under a new node name, with the identity of
+// its new mode (product ID, bcdDevice).
+//
+// Thread-safe. The model is driven on umockdev's thread; restarts run on the
+// device's own thread, so no umockdev handler ever waits.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_bootloader.h"
+#include "testbed.h"
+
+namespace iap::umock {
+
+class EmulatedDevice {
+public:
+    // Plugs the device at once. switchDelay milliseconds are multiplied by
+    // timeScale before the device restarts.
+    EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale = 0.1);
+    ~EmulatedDevice();
+    EmulatedDevice(const EmulatedDevice&) = delete;
+    EmulatedDevice& operator=(const EmulatedDevice&) = delete;
+
+    // Replaces the report descriptor; takes effect at the next plug.
+    void setDescriptor(std::vector<uint8_t> descriptor);
+    void addFault(const sim::Fault& fault);
+
+    // Unplugs now / plugs again (a new node) in the current mode.
+    void unplug();
+    void replug();
+
+    // The node now plugged, or "" while the device is away.
+    std::string nodePath();
+    bool present();
+    // Waits until the device is present in mode (after a restart).
+    bool waitForMode(sim::Mode mode, std::chrono::milliseconds limit);
+    // Waits until the device is away.
+    bool waitForAbsence(std::chrono::milliseconds limit);
+
+    sim::Mode mode();
+    uint16_t productId();
+    uint16_t bcdDevice();
+    std::vector<uint8_t> flash();
+    bool upgradePassed();
+    std::vector<sim::CommandRecord> commands();
+    size_t outputReports();
+    size_t plugCount();
+
+private:
+    struct Restart {
+        std::chrono::steady_clock::time_point at;
+        sim::Mode target;
+        bool disconnect;
+        FakeHidraw* node;
+    };
+
+    std::vector<Report> onReport(const uint8_t* data, size_t length);
+    void plugLocked();
+    void run();
+
+    Testbed& bed_;
+    const double timeScale_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    sim::SimBootloader core_;
+    FakeHidraw* node_ = nullptr;
+    size_t plugs_ = 0;
+    std::deque<Restart> restarts_;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+}  // namespace iap::umock
