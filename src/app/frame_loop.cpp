@@ -1,0 +1,68 @@
+#include "app/frame_loop.h"
+
+#include <epoxy/gl.h>
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+
+#include <thread>
+
+#include "app/logging.h"
+#include "ui/main_screen.h"
+
+namespace iap {
+
+std::chrono::microseconds FramePacer::pace() {
+    using namespace std::chrono;
+    auto now = steady_clock::now();
+    if (first_) {
+        first_ = false;
+        lastFrameTime_ = now;
+        return microseconds(0);
+    }
+    auto elapsed = duration_cast<microseconds>(now - lastFrameTime_);
+    microseconds slept(0);
+    if (elapsed < budget_) {
+        slept = budget_ - elapsed;
+        std::this_thread::sleep_for(slept);
+    }
+    // The pacing point is the start of this frame, after the sleep, so that
+    // every frame (not only every second one) keeps the budget.
+    lastFrameTime_ = steady_clock::now();
+    return slept;
+}
+
+void runFrameLoop(Shell& shell) {
+    Platform& platform = *shell.platform;
+    FramePacer pacer(kFrameBudget);
+    for (;;) {
+        if (!platform.pumpMessages()) break;
+        pacer.pace();
+
+        ImGui_ImplOpenGL3_NewFrame();
+        platform.newImGuiFrame();
+        basic_logg->info("ImGui_ImplOpenGL3_NewFrame OK");
+
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glViewport(0, 0, kClientWidth, kClientHeight);
+        glClearColor(0.1f, 0.1f, 0.1f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glEnable(GL_DEPTH_TEST);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+        ImGui::NewFrame();
+        basic_logger->info("main_gui OK");
+        main_gui(shell.ctx, shell.packageValid);
+        basic_logg->info("main_gui OK");
+
+        ImGui::Render();
+        glViewport(0, 0, static_cast<GLsizei>(platform.clientWidth()),
+                   static_cast<GLsizei>(platform.clientHeight()));
+        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+        basic_logg->info("ImGui_ImplOpenGL3_RenderDrawData OK");
+
+        platform.swapBuffers();
+    }
+}
+
+}  // namespace iap

@@ -1,0 +1,68 @@
+// The initialisation sequence: second logger, theme, font, worker pool, UI
+// thread, tool package, package colours, HID library.
+#include <imgui.h>
+
+#include "app/font.h"
+#include "app/logging.h"
+#include "app/shell.h"
+#include "package/gl_texture.h"
+#include "package/package_loader.h"
+#include "package/theme.h"
+#include "ui/ui_thread.h"
+
+namespace iap {
+
+namespace {
+constexpr const char* kCorruptPackage = "File corruption!\nPlease regenerate the tool.";
+}
+
+bool main_init(Shell& shell, int argc, char** argv) {
+    createMainLogger();
+    basic_logger->info("main_init initializing...");
+    basic_logger->info("Log system OK");
+
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+
+    // The running executable's own file; argv[0] may be a bare name found
+    // through PATH, which names no file in the current directory.
+    shell.state.executablePath = currentExecutablePath();
+    if (shell.state.executablePath.empty() && argc > 0) shell.state.executablePath = argv[0];
+
+    ApplyTheme();
+    basic_logger->info("Theme OK");
+
+    addToolFont(*io.Fonts);
+    basic_logger->info("Font OK");
+
+    shell.pool = std::make_unique<ThreadPool>(10);
+    shell.ctx.pool = shell.pool.get();
+    basic_logger->info("Thread pool OK");
+
+    shell.queue = std::make_unique<UIEventQueue>();
+    shell.ctx.events = shell.queue.get();
+    {
+        UIEventQueue* queue = shell.queue.get();
+        DisplayState* display = &shell.display;
+        shell.pool->enqueue([queue, display] { UIThread(*queue, *display); });
+    }
+    basic_logger->info("UI thread OK");
+
+    shell.packageValid = LoadPackage(shell.state, makeGlTexture);
+    if (!shell.packageValid) {
+        postTips(*shell.queue, kCorruptPackage);
+        postMsg(*shell.queue, kCorruptPackage);
+    }
+
+    LoadStyle(shell.state.colours);
+    basic_logger->info("LoadStyle OK");
+
+    basic_logger->info("Icon data OK");
+
+    shell.ctx.bus->init();
+    basic_logger->info("HIDInit OK");
+    return true;
+}
+
+}  // namespace iap

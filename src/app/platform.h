@@ -1,0 +1,48 @@
+// The seam between the shell and the windowing system: one window with its
+// GL context, the message pump, the buffer swap and the clock. The shell's
+// start-up sequence, frame loop and shutdown only talk to this interface, so
+// another windowing system can slot in behind it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace iap {
+
+struct WindowSpec {
+    const char* title = "";
+    int clientWidth = 0;
+    int clientHeight = 0;
+    int x = 0;
+    int y = 0;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Prepares the windowing system (the window class). False on failure.
+    virtual bool registerClass() = 0;
+    // Creates and shows the window (no GL context current yet). False on failure.
+    virtual bool createWindow(const WindowSpec& spec) = 0;
+    // Makes the window's GL context current on this thread. False on failure.
+    virtual bool makeContextCurrent() = 0;
+    // Dear ImGui platform back-end for this window.
+    virtual bool initImGui() = 0;
+    virtual void newImGuiFrame() = 0;
+    virtual void shutdownImGui() = 0;
+    // Handles every waiting message without blocking. Returns false once the
+    // user has asked to close the window.
+    virtual bool pumpMessages() = 0;
+    virtual void swapBuffers() = 0;
+    // Last client size reported while the window was not minimised.
+    virtual uint32_t clientWidth() const = 0;
+    virtual uint32_t clientHeight() const = 0;
+    // Releases the GL context and the window, then the windowing system.
+    virtual void destroyWindow() = 0;
+    virtual void unregisterClass() = 0;
+};
+
+std::unique_ptr<Platform> makeGlfwPlatform();
+
+}  // namespace iap

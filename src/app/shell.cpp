@@ -1,0 +1,127 @@
+#include "app/shell.h"
+
+#include <epoxy/gl.h>
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "app/frame_loop.h"
+#include "app/logging.h"
+#include "app/single_instance.h"
+#include "upgrade/shutdown.h"
+
+namespace iap {
+namespace {
+
+void initImGuiContext(Shell& shell) {
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    // Keyboard and gamepad navigation. This GUI library has no docking and
+    // no multi-viewport support, so those flags and hooks have no place here.
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
+    ImGui::StyleColorsDark();
+    ImGuiStyle& style = ImGui::GetStyle();
+    style.WindowRounding = 0.0f;
+    style.Colors[ImGuiCol_WindowBg].w = 1.0f;
+    shell.platform->initImGui();
+    ImGui_ImplOpenGL3_Init(nullptr);
+}
+
+void teardownWindow(Shell& shell) {
+    ImGui_ImplOpenGL3_Shutdown();
+    shell.platform->shutdownImGui();
+    ImGui::DestroyContext();
+    // The GL textures go while their context still exists.
+    shell.state.textures.clear();
+    shell.platform->destroyWindow();
+    shell.platform->unregisterClass();
+}
+
+int run(Shell& shell, int argc, char** argv) {
+    InstanceLock lock = acquireInstanceLock(kWindowName);
+    basic_logg->info("CreateMutex OK");
+    if (lock == InstanceLock::AlreadyRunning) return 0;
+    basic_logg->info("GetLastError OK");
+
+    Platform& platform = *shell.platform;
+    platform.registerClass();
+    basic_logg->info("MyRegisterClass OK");
+
+    WindowSpec spec;
+    spec.title = kWindowName;
+    spec.clientWidth = kClientWidth;
+    spec.clientHeight = kClientHeight;
+    spec.x = 100;
+    spec.y = 50;
+    if (!platform.createWindow(spec)) {
+        platform.unregisterClass();
+        std::fprintf(stderr, "%s: cannot open the window (is a display available?)\n", kWindowName);
+        return 1;
+    }
+    basic_logg->info("InitInstance OK");
+
+    if (!platform.makeContextCurrent()) {
+        platform.destroyWindow();
+        platform.unregisterClass();
+        std::fprintf(stderr, "%s: cannot create the OpenGL context\n", kWindowName);
+        return 1;
+    }
+    basic_logg->info("initWGL OK");
+
+    initImGuiContext(shell);
+    basic_logg->info("InitImGuiContext OK");
+
+    main_init(shell, argc, argv);
+
+    runFrameLoop(shell);
+
+    basic_logg->info("Main loop over OK");
+    shell.workersEnded = requestShutdown(shell.ctx);
+    basic_logg->info("main_shutdown OK");
+    teardownWindow(shell);
+    return 0;
+}
+
+}  // namespace
+
+int WinMain(int argc, char** argv, DeviceBus& bus) {
+    try {
+        createShellLogger();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: cannot open the log: %s\n", kWindowName, e.what());
+        return 1;
+    }
+    basic_logg->info("WinMain initializing...");
+    basic_logg->info("Log system OK");
+
+    // Never destroyed: pool workers may still read it while the process ends.
+    static Shell* shell = new Shell;
+    shell->platform = makeGlfwPlatform();
+    shell->ctx.state = &shell->state;
+    shell->ctx.bus = &bus;
+    shell->ctx.display = &shell->display;
+    shell->ctx.connection = &shell->connection;
+
+    int code = 0;
+    try {
+        code = run(*shell, argc, argv);
+    } catch (const std::exception& e) {
+        basic_logg->info("Main exception {}", e.what());
+        code = 1;
+        shell->workersEnded = shell->ctx.busy.load() == BUSY_IDLE;
+    }
+    basic_logg->flush();
+    basic_logger->flush();
+    if (!shell->workersEnded) {
+        // A worker is still inside a device call: end the process here, before
+        // static destructors could pull the loggers from under it.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
+
+}  // namespace iap

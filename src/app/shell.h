@@ -1,0 +1,46 @@
+// The process entry shared by the tool and its demo: single instance, window
+// and GL context, GUI set-up, main_init, the paced frame loop and shutdown.
+// The device bus is the only thing that differs between the two.
+#pragma once
+
+#include <memory>
+
+#include "app/platform.h"
+#include "link/connection.h"
+#include "link/device_bus.h"
+#include "package/app_state.h"
+#include "ui/display_state.h"
+#include "ui/thread_pool.h"
+#include "ui/ui_event_queue.h"
+#include "upgrade/tool_context.h"
+
+namespace iap {
+
+// Window class name, window title and the name of the single-instance lock.
+inline constexpr const char* kWindowName = "USB IAP tool";
+inline constexpr int kClientWidth = 600;
+inline constexpr int kClientHeight = 400;
+
+// The process-wide objects of the shell. Created once and never destroyed:
+// worker threads may still use them while the process ends.
+struct Shell {
+    std::unique_ptr<Platform> platform;
+    AppState state;
+    DisplayState display;
+    DeviceConnection connection;
+    ToolContext ctx;
+    std::unique_ptr<ThreadPool> pool;
+    std::unique_ptr<UIEventQueue> queue;
+    bool packageValid = false;
+    bool workersEnded = true;  // every pool worker ended at shutdown
+};
+
+// Runs the tool on the bus and returns the process exit code: 0 after a
+// normal run and for a second copy, 1 when the window cannot be opened or a
+// standard exception ends the run ("Main exception {}" in the log).
+int WinMain(int argc, char** argv, DeviceBus& bus);
+
+// The initialisation sequence after the GUI context exists. Always true.
+bool main_init(Shell& shell, int argc, char** argv);
+
+}  // namespace iap
