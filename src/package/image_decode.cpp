@@ -10,8 +10,9 @@ namespace iap {
 namespace {
 
 // Larger images are refused before decoding: a damaged or hostile header must
-// not make the tool allocate gigabytes. 4096 x 4096 is far above any skin.
-constexpr long long kMaxPixels = 4096LL * 4096LL;
+// not make the tool allocate gigabytes. 2048 x 2048 is far above any skin of
+// the 600 x 400 window.
+constexpr long long kMaxPixels = 2048LL * 2048LL;
 
 [[noreturn]] void fail() { throw std::runtime_error("failed to load image data!"); }
 

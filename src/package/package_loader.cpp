@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -60,20 +61,32 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     }
     Package& package = *parse.package;
 
-    // Decode every image and make every texture before the state changes, so
-    // a bad image never leaves half a skin behind.
-    std::vector<std::pair<int32_t, std::shared_ptr<ITexture>>> textures;
-    textures.reserve(package.images.size());
+    // Decode every image, then make every texture, before the state changes:
+    // a bad image never leaves half a skin behind, and no texture is made
+    // for a package that is refused.
+    std::vector<DecodedImage> decoded;
+    decoded.reserve(package.images.size());
     for (PackageImage& image : package.images) {
         try {
-            std::shared_ptr<ITexture> texture = makeTexture(decodeImage(image.file));
-            if (!texture) throw std::runtime_error("no texture made");
-            textures.emplace_back(static_cast<int32_t>(image.id), std::move(texture));
+            decoded.push_back(decodeImage(image.file));
         } catch (const std::exception& e) {
             takeNoPackagePath(state, "image " + std::to_string(image.id) + ": " + e.what());
             return false;
         }
         std::vector<uint8_t>().swap(image.file);
+    }
+    std::vector<std::pair<int32_t, std::shared_ptr<ITexture>>> textures;
+    textures.reserve(decoded.size());
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        const int32_t id = static_cast<int32_t>(package.images[i].id);
+        try {
+            std::shared_ptr<ITexture> texture = makeTexture(std::move(decoded[i]));
+            if (!texture) throw std::runtime_error("no texture made");
+            textures.emplace_back(id, std::move(texture));
+        } catch (const std::exception& e) {
+            takeNoPackagePath(state, "texture of image " + std::to_string(id) + ": " + e.what());
+            return false;
+        }
     }
 
     const PackageSettings& s = package.settings;

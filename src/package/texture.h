@@ -16,6 +16,7 @@ struct DecodedImage {
 };
 
 // Decodes one complete image file from memory (stb_image, 4 channels).
+// Images of more than 2048 x 2048 pixels are refused.
 // Throws std::runtime_error("failed to load image data!") when it cannot.
 DecodedImage decodeImage(const std::vector<uint8_t>& fileBytes);
 
