@@ -14,6 +14,9 @@ DeviceConnection::DeviceConnection() : request_(kBufferSize, 0), response_(kBuff
 
 int DeviceConnection::exchange(const uint8_t* payload, size_t length, uint16_t remaining, bool first,
                                int timeoutMs) {
+    if (length > kMaxTransferPayload) {
+        throw std::length_error("transfer pack longer than 56 bytes");
+    }
     frameTransferPack(report_.data(), record.reportId, payload, length, remaining, first);
     if (!record.handle || record.handle->write(report_.data(), kReportSize) < 0) {
         throw std::runtime_error(kHidSetReportFailed);

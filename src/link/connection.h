@@ -27,7 +27,8 @@ public:
     // writes the 64-byte report and reads the answering report into the same
     // buffer. Returns the number of bytes read (> 0). Throws
     // std::runtime_error("hid_set_report failed" / "hid_get_report failed")
-    // (also when the record holds no device) or timeout_exception.
+    // (also when the record holds no device) or timeout_exception; a payload
+    // above 56 bytes is a caller's mistake (std::length_error, nothing sent).
     int exchange(const uint8_t* payload, size_t length, uint16_t remaining, bool first, int timeoutMs);
 
     // Checks the report left by the last exchange; throws

@@ -99,6 +99,11 @@ TEST(Channel, ExchangeFailures) {
         }
     }
     {
+        ScriptedLink link;  // a payload that does not fit one report is refused, not cut short
+        EXPECT_THROW(link.connection.exchange(pack.data(), 57, 0, true, 10), std::length_error);
+        EXPECT_TRUE(link.written.empty());
+    }
+    {
         DeviceConnection closed;  // no device in the record
         try {
             closed.exchange(pack.data(), 7, 0, true, 10);
