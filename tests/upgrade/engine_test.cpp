@@ -115,20 +115,6 @@ TEST(IAPEngine, ThousandBytePayloadTakesFourteenCallsAndFillsTheFlash) {
     EXPECT_TRUE(device->upgradePassed());
 }
 
-TEST(IAPEngine, PayloadOfOneBlockSendsOneLastBlock) {
-    Rig rig(100, 256);
-    auto device = rig.attachBootloader();
-    rig.open(device);
-    EngineRun run(rig);
-    ::testing::internal::CaptureStdout();
-    run.upgrade();
-    ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(run.engine.state, IAPEngine::STATE_PASSED);
-    ASSERT_EQ(commandCodes(*device), (std::vector<uint8_t>{0xA0, 0xA1, 0xA4}));
-    EXPECT_EQ(device->commands()[1].pack[3], 0xFF);
-    EXPECT_EQ(device->commands()[1].pack[4], 0xFF);
-}
-
 TEST(IAPEngine, StatusErrorOnABlockFailsAtOnceWithoutProgress) {
     Rig rig(1000, 256);
     auto device = rig.attachBootloader();
