@@ -3,6 +3,8 @@
 #include <imgui.h>
 #include <imgui_impl_glfw.h>
 
+#include <cstdio>
+
 #include "app/platform.h"
 #include "app/window_icon.h"
 
@@ -17,6 +19,9 @@ public:
     }
 
     bool registerClass() override {
+        glfwSetErrorCallback([](int code, const char* text) {
+            std::fprintf(stderr, "GLFW error 0x%X: %s\n", static_cast<unsigned>(code), text);
+        });
         initialised_ = glfwInit() == GLFW_TRUE;
         if (!initialised_) return false;
         // Double-buffered RGBA with no depth or stencil bits; any GL version.

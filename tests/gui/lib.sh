@@ -1,0 +1,200 @@
+# Shared helpers of the GUI tests: a private Xvfb, a private working directory
+# and runtime directory, the tool started in the background, clicks held for a
+# few frames, screenshots of the window and pixel reads.
+#
+# Environment (set by CTest): IAP_DEMO (the demo tool with its package),
+# IAP_DEMO_BARE (the demo without a package), IAP_PACK (the generator),
+# IAP_CLOSE_WINDOW (the close helper), IAP_SHOTS (screenshot folder).
+set -euo pipefail
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/iap-gui.XXXXXX")
+export XDG_RUNTIME_DIR="$WORK/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+cd "$WORK"
+LOG="$WORK/basic-log.txt"
+TOOL_PID=""
+XVFB_PID=""
+WID=""
+mkdir -p "${IAP_SHOTS:=$WORK/shots}"
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -f "$LOG" ]; then
+        echo "--- last log lines (without frame lines):" >&2
+        grep -v -E 'RSRC_|main_gui OK|NewFrame OK|RenderDrawData OK|DrawProgress OK|DrawTips OK|ToBoot|pos: \(' \
+            "$LOG" | tail -n 40 >&2 || true
+    fi
+    [ -f "$WORK/out.txt" ] && { echo "--- tool output:" >&2; tail -n 20 "$WORK/out.txt" >&2; }
+    exit 1
+}
+
+cleanup() {
+    local rc=$?
+    [ -n "$TOOL_PID" ] && kill -9 "$TOOL_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    wait 2>/dev/null || true
+    if [ $rc -eq 0 ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
+}
+trap cleanup EXIT
+
+# Starts Xvfb on a display number it picks itself (no clash between tests).
+start_display() {
+    local fifo="$WORK/displayfd"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" 2>"$WORK/xvfb.log" &
+    XVFB_PID=$!
+    local n=""
+    for _ in $(seq 1 200); do
+        n=$(cat "$fifo" 2>/dev/null || true)
+        [ -n "$n" ] && break
+        sleep 0.1
+    done
+    [[ "$n" =~ ^[0-9]+$ ]] || fail "Xvfb did not start"
+    export DISPLAY=":$n"
+    for _ in $(seq 1 100); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    fail "display $DISPLAY does not answer"
+}
+
+# start_tool EXE: runs it in the working directory, output to out.txt.
+start_tool() {
+    "$1" >"$WORK/out.txt" 2>&1 &
+    TOOL_PID=$!
+}
+
+# Waits for the window and its first drawn frame; sets WID.
+wait_window() {
+    local deadline=$((SECONDS + ${1:-60}))
+    while [ $SECONDS -lt $deadline ]; do
+        WID=$(xdotool search --name '^USB IAP tool$' 2>/dev/null | head -n1 || true)
+        if [ -n "$WID" ] && log_count 'ImGui_ImplOpenGL3_RenderDrawData OK' >/dev/null; then
+            # A few frames more, so that textures and texts are on screen.
+            wait_log 'ImGui_ImplOpenGL3_RenderDrawData OK' 5 30
+            return 0
+        fi
+        kill -0 "$TOOL_PID" 2>/dev/null || fail "the tool ended before its window appeared"
+        sleep 0.2
+    done
+    fail "no window within ${1:-60} s"
+}
+
+# log_count TEXT: number of log lines holding TEXT (fixed string); prints it,
+# false when 0.
+log_count() {
+    local n
+    n=$(grep -c -F -- "$1" "$LOG" 2>/dev/null || true)
+    echo "${n:-0}"
+    [ "${n:-0}" -gt 0 ]
+}
+
+# wait_log TEXT [COUNT] [SECONDS]: waits until TEXT appears COUNT times.
+wait_log() {
+    local text=$1 want=${2:-1} deadline=$((SECONDS + ${3:-60}))
+    while [ $SECONDS -lt $deadline ]; do
+        local n
+        n=$(grep -c -F -- "$text" "$LOG" 2>/dev/null || true)
+        [ "${n:-0}" -ge "$want" ] && return 0
+        sleep 0.1
+    done
+    fail "log line \"$text\" not seen $want times within ${3:-60} s"
+}
+
+# click X Y: mouse to window coordinates, button held across several frames.
+click() {
+    xdotool mousemove --window "$WID" "$1" "$2"
+    sleep 0.1
+    xdotool mousedown 1
+    sleep 0.1
+    xdotool mouseup 1
+    sleep 0.1
+}
+
+# Parks the mouse outside every widget.
+park_mouse() { xdotool mousemove --window "$WID" 590 5; }
+
+# shot NAME: the window's pixels to $IAP_SHOTS/NAME.png; prints the path.
+shot() {
+    local path="$IAP_SHOTS/$1.png"
+    import -window "$WID" "$path"
+    echo "$path"
+}
+
+# pixel FILE X Y: "R G B" (0 to 255).
+pixel() {
+    convert "$1" +repage -crop "1x1+$2+$3" -depth 8 txt:- | tail -n1 |
+        sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3/' |
+        awk '{printf "%d %d %d\n", $1+0.5, $2+0.5, $3+0.5}'
+}
+
+# near "R G B" "R G B" TOLERANCE: true when every component is within it.
+near() {
+    local a=($1) b=($2) tol=$3
+    for i in 0 1 2; do
+        local d=$((a[i] - b[i]))
+        [ ${d#-} -le "$tol" ] || return 1
+    done
+}
+
+# expect_pixel FILE X Y "R G B" TOLERANCE WHAT
+expect_pixel() {
+    local got
+    got=$(pixel "$1" "$2" "$3")
+    near "$got" "$4" "$5" || fail "$6: pixel ($2, $3) of $1 is ($got), expected ($4) +- $5"
+}
+
+# close_window: the title-bar close (WM_DELETE_WINDOW).
+close_window() { "$IAP_CLOSE_WINDOW" "$WID"; }
+
+# wait_exit [SECONDS]: waits for the tool to end; sets TOOL_RC.
+wait_exit() {
+    local deadline=$((SECONDS + ${1:-30}))
+    while kill -0 "$TOOL_PID" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "the tool did not end within ${1:-30} s"
+        sleep 0.1
+    done
+    set +e
+    wait "$TOOL_PID"
+    TOOL_RC=$?
+    set -e
+    TOOL_PID=""
+}
+
+# Checks the shutdown lines of a closed window and exit code 0.
+expect_clean_exit() {
+    wait_exit "${1:-30}"
+    [ "$TOOL_RC" -eq 0 ] || fail "exit code $TOOL_RC"
+    for line in "Main loop over OK" "UIThreadPutEvent_Exit" "main_shutdown OK"; do
+        log_count "$line" >/dev/null || fail "no \"$line\" at shutdown"
+    done
+    ! log_count "Main exception" >/dev/null || fail "a \"Main exception\" line"
+}
+
+# make_skin_tool OUT: the bare demo with a package whose skin is plain
+# colours: background (40,60,90), DEVINFO (200,40,40), START (40,200,40),
+# AUTOSTART (40,40,200), check box (220,220,40). Extra arguments go to the
+# generator.
+make_skin_tool() {
+    local out=$1; shift
+    local skin="$WORK/skin"
+    mkdir -p "$skin"
+    "$IAP_PACK" skin "$skin" >/dev/null
+    solid() {  # solid ID-PREFIX COLOUR
+        local f
+        f=$(ls "$skin" | grep -E "^0*$1[-_.]" | head -n1)
+        [ -n "$f" ] || fail "no skin file for id $1"
+        local size
+        size=$(identify -format '%wx%h' "$skin/$f")
+        convert -size "$size" "xc:rgb($2)" -type TrueColor "BMP3:$skin/$f"
+    }
+    solid 0 "40,60,90"
+    for id in 7 8 9; do solid $id "200,40,40"; done
+    for id in 10 11 12; do solid $id "40,200,40"; done
+    for id in 13 14 15; do solid $id "40,40,200"; done
+    for id in 5 6; do solid $id "220,220,40"; done
+    head -c 65536 /dev/zero | tr '\0' '\132' >"$WORK/payload.bin"
+    "$IAP_PACK" build --exe "$IAP_DEMO_BARE" --out "$out" --payload "$WORK/payload.bin" \
+        --block-size 1024 --device 1234:5679:01 --device 1234:5678:01 --skin "$skin" "$@" \
+        >"$WORK/pack.txt" 2>&1 || { cat "$WORK/pack.txt" >&2; fail "usb-iap-pack build"; }
+    chmod +x "$out"
+}
