@@ -67,9 +67,9 @@ Canvas drawWindowBackdrop() {
     // Groove under the progress bar.
     c.fillRoundedRect(50, 177, 500, 41, 9, solid(rgb(0x000000, 0.30f)));
     c.strokeRoundedRect(50, 177, 500, 41, 9, 1, solid(rgb(0xFFFFFF, 0.07f)));
-    // Tool bar along the bottom.
-    c.fillRoundedRect(-20, 318, 640, 320, 0, solid(rgb(0x000000, 0.22f)));
-    c.line(0, 318.5f, 600, 318.5f, 1, solid(rgb(0xFFFFFF, 0.08f)));
+    // Tool bar along the bottom, holding the buttons and the "ToBoot" button.
+    c.fillRoundedRect(-20, 280, 640, 360, 0, solid(rgb(0x000000, 0.22f)));
+    c.line(0, 280.5f, 600, 280.5f, 1, solid(rgb(0xFFFFFF, 0.08f)));
     return c;
 }
 
