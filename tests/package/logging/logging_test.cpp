@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/logging.h"
-#include "test_packages.h"
+#include "package/test_packages.h"
 
 namespace iap {
 namespace {
