@@ -28,9 +28,9 @@ struct LogFileOptions {
     std::string fileName = "basic-log.txt";
     // The live file is rotated when a line would take it past maxFileSize;
     // maxFiles older files are kept ("basic-log.1.txt" is the newest of them).
-    // The tool writes about 5 MB a minute while its window is open, so the
-    // defaults keep the last 40 minutes or so (several upgrades on a line)
-    // in at most 200 MB, in files small enough for any text editor.
+    // The tool writes about 6 MB a minute while its window is open, so the
+    // defaults keep roughly the last half hour (many upgrades on a line) in
+    // at most 200 MB, in files small enough for any text editor.
     std::size_t maxFileSize = 20u * 1024 * 1024;
     std::size_t maxFiles = 9;
 };
