@@ -38,7 +38,9 @@ std::vector<uint8_t> usbDescriptors(const UsbHidIdentity& identity);
 
 class Testbed {
 public:
-    Testbed();
+    // requirePreload: the testbed serves only other processes (started with
+    // the preload library and $UMOCKDEV_DIR) when false.
+    explicit Testbed(bool requirePreload = true);
     ~Testbed();
     Testbed(const Testbed&) = delete;
     Testbed& operator=(const Testbed&) = delete;
