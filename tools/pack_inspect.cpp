@@ -21,6 +21,19 @@ std::string hex(unsigned value, int digits) {
     return text;
 }
 
+// Header text as printed: bytes outside printable ASCII as \xNN.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x" + hex(c, 2);
+        }
+    }
+    return out;
+}
+
 std::string crcLine(uint16_t stored, uint16_t computed) {
     std::string line = "0x" + hex(stored, 4);
     if (stored == computed) return line + " (holds)";
@@ -68,11 +81,11 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const uint64_t blocks = blockCountFor(h.actualPayloadLength, h.blockSize);
     const uint64_t lastBlock = h.actualPayloadLength - (blocks - 1) * h.blockSize;
     out << "firmware image: " << p.firmware.size() << " bytes\n"
-        << "  signature         \"" << h.signature << "\"\n"
-        << "  chip              \"" << h.chip << "\"\n"
-        << "  item              \"" << h.item << "\"\n"
-        << "  hardware version  \"" << h.hwVersion << "\"\n"
-        << "  software version  \"" << h.swVersion << "\"\n"
+        << "  signature         \"" << printable(h.signature) << "\"\n"
+        << "  chip              \"" << printable(h.chip) << "\"\n"
+        << "  item              \"" << printable(h.item) << "\"\n"
+        << "  hardware version  \"" << printable(h.hwVersion) << "\"\n"
+        << "  software version  \"" << printable(h.swVersion) << "\"\n"
         << "  device flags      0x" << hex(h.deviceFlags, 4) << "\n"
         << "  device word       0x" << hex(h.deviceWord, 8) << "\n"
         << "  block size        " << h.blockSize << "\n"
