@@ -40,7 +40,8 @@ struct LogFileOptions {
 void setLogFileOptions(const LogFileOptions& options);
 
 // Flushes and releases both loggers and the shared sink; both handles point at
-// the discarding logger again. Safe to call when nothing was created.
+// the discarding logger again. Safe to call when nothing was created; call it
+// only while no other thread logs (the handles are replaced).
 void closeLoggers();
 
 }  // namespace iap
