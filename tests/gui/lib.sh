@@ -37,24 +37,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts Xvfb on a display number it picks itself (no clash between tests).
+# Starts a private Xvfb on a free display number from a high range (clear of
+# the :0 and :99 that other programs like to take); the X server's own lock
+# file settles races between tests started at the same moment.
 start_display() {
-    local fifo="$WORK/displayfd"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" 2>"$WORK/xvfb.log" &
-    XVFB_PID=$!
-    local n=""
-    for _ in $(seq 1 200); do
-        n=$(cat "$fifo" 2>/dev/null || true)
-        [ -n "$n" ] && break
-        sleep 0.1
+    local first=$((300 + (RANDOM % 600)))
+    for attempt in $(seq 0 40); do
+        local n=$(((first + attempt * 7) % 600 + 300))
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp -noreset 2>"$WORK/xvfb.log" &
+        XVFB_PID=$!
+        for _ in $(seq 1 100); do
+            if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=""
     done
-    [[ "$n" =~ ^[0-9]+$ ]] || fail "Xvfb did not start"
-    export DISPLAY=":$n"
-    for _ in $(seq 1 100); do
-        xdpyinfo >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    fail "display $DISPLAY does not answer"
+    fail "no display could be started"
 }
 
 # start_tool EXE: runs it in the working directory, output to out.txt.
