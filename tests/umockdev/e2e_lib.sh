@@ -45,6 +45,30 @@ start_real_tool() {
     LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" start_tool "$1"
 }
 
+# open_real_tool EXE: starts the tool inside the testbed and waits for its
+# window. A tool that could not open its window (seen rarely on a loaded
+# machine, before any device is touched) is started once more, with a note.
+open_real_tool() {
+    local attempt
+    for attempt in 1 2; do
+        start_real_tool "$1"
+        while kill -0 "$TOOL_PID" 2>/dev/null; do
+            if xdotool search --name '^USB IAP tool$' >/dev/null 2>&1; then
+                wait_window
+                return 0
+            fi
+            sleep 0.2
+        done
+        wait "$TOOL_PID" || true
+        TOOL_PID=""
+        grep -q 'cannot open the window' "$WORK/out.txt" || fail "the tool ended before its window appeared"
+        echo "note: attempt $attempt: the tool could not open its window; starting it again" >&2
+        cat "$WORK/out.txt" >&2
+        rm -f "$LOG"
+    done
+    fail "the tool could not open its window"
+}
+
 # Open descriptors of the tool on PTYs (the fake nodes are PTYs).
 tool_pty_fds() {
     local n=0 link

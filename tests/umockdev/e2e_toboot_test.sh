@@ -7,8 +7,7 @@ source "$(dirname "$0")/e2e_lib.sh"
 start_display
 make_real_tool "$WORK/tool"
 umock add app 0107
-start_real_tool "$WORK/tool"
-wait_window
+open_real_tool "$WORK/tool"
 park_mouse
 sleep 0.3
 blank=$(shot umockdev-devinfo-blank)

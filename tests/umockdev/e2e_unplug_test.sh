@@ -7,8 +7,7 @@ start_display
 make_real_tool "$WORK/tool"
 umock add boot
 umock fault disconnect-data 20
-start_real_tool "$WORK/tool"
-wait_window
+open_real_tool "$WORK/tool"
 idle_fds=$(tool_pty_fds)
 
 click $START_XY

@@ -6,8 +6,7 @@ source "$(dirname "$0")/e2e_lib.sh"
 start_display
 make_real_tool "$WORK/tool"
 umock add boot
-start_real_tool "$WORK/tool"
-wait_window
+open_real_tool "$WORK/tool"
 click $START_XY
 wait_log "e.message.c_str().PASS" 2 60
 log_count "IAPProcess PASS" >/dev/null || fail "no \"IAPProcess PASS\" line"

@@ -6,8 +6,7 @@ start_display
 make_real_tool "$WORK/tool" --search-timeout 1500
 umock add-wrong page
 umock add-wrong report
-start_real_tool "$WORK/tool"
-wait_window
+open_real_tool "$WORK/tool"
 click $START_XY
 wait_log "IAPProcess Open Failed" 1 30
 wait_log "e.message.c_str().Open Failed!" 1 10
