@@ -191,10 +191,7 @@ int run(int argc, char** argv) {
     // With the preload library this process's libudev sees the testbed too,
     // which the uevents of plug and unplug need.
     if (!Testbed::preloadActive()) {
-        setPreloadEnvironment();
-        ::execv("/proc/self/exe", argv);
-        std::perror("re-exec with libumockdev-preload");
-        return 2;
+        return reexecWithPreload(argv) != 0 ? 2 : 0;
     }
     useTestTmpDir();
     std::signal(SIGHUP, SIG_IGN);
@@ -229,6 +226,7 @@ int run(int argc, char** argv) {
         // The script's own programs (Xvfb, xdotool) run outside the testbed;
         // it starts the tool with $IAP_UMOCK_PRELOAD.
         ::unsetenv("LD_PRELOAD");
+        ::unsetenv("IAP_UMOCK_REEXEC");
         std::vector<char*> args;
         args.push_back(const_cast<char*>("bash"));
         for (int i = 1; i < argc; ++i) args.push_back(argv[i]);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +21,18 @@ void setPreloadEnvironment() {
         asan = std::string(old) + ":" + asan;
     }
     ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+}
+
+int reexecWithPreload(char** argv) {
+    if (std::getenv("IAP_UMOCK_REEXEC") != nullptr) {
+        std::fprintf(stderr, "libumockdev-preload.so.0 did not load (is umockdev installed?)\n");
+        return 1;
+    }
+    ::setenv("IAP_UMOCK_REEXEC", "1", 1);
+    setPreloadEnvironment();
+    ::execv("/proc/self/exe", argv);
+    std::perror("re-exec with libumockdev-preload");
+    return 1;
 }
 
 void useTestTmpDir() {

@@ -29,10 +29,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!listing && !iap::umock::Testbed::preloadActive()) {
-        iap::umock::setPreloadEnvironment();
-        ::execv("/proc/self/exe", argv);
-        std::perror("re-exec with libumockdev-preload");
-        return 1;
+        return iap::umock::reexecWithPreload(argv);
     }
     iap::umock::useTestTmpDir();
     std::signal(SIGHUP, SIG_IGN);
