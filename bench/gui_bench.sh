@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# GUI benchmark of the demo tool (its package appended) in a private Xvfb with
+# Mesa's software renderer: start-up to the first drawn frame, idle frame rate
+# and CPU, and memory.
+#   bash bench/gui_bench.sh DEMO CLOSE_WINDOW [RUNS] [IDLE_SECONDS]
+# (the CMake target bench_gui passes the first two).
+set -euo pipefail
+DEMO=$(readlink -f "$1")
+export IAP_CLOSE_WINDOW=$(readlink -f "$2")
+RUNS=${3:-5}
+IDLE=${4:-10}
+source "$(dirname "$0")/../tests/gui/lib.sh"
+start_display
+
+stamp() {  # epoch seconds of a log line's "[date time.ms]"
+    date -d "$(sed -E 's/^\[([^]]+)\].*/\1/' <<<"$1")" +%s.%N
+}
+
+startups=()
+for run in $(seq 1 "$RUNS"); do
+    rm -f "$LOG"
+    t0=$(date +%s.%N)
+    start_tool "$DEMO"
+    wait_window 60
+    first=$(grep -m1 -F 'ImGui_ImplOpenGL3_RenderDrawData OK' "$LOG")
+    startups+=("$(awk -v a="$(stamp "$first")" -v b="$t0" 'BEGIN {print (a - b) * 1000}')")
+    if [ "$run" -lt "$RUNS" ]; then
+        close_window
+        wait_exit 30
+    fi
+done
+sorted=$(printf '%s\n' "${startups[@]}" | sort -n)
+median=$(sed -n "$(((RUNS + 1) / 2))p" <<<"$sorted")
+
+# Idle: the last copy stays open with nothing to do.
+park_mouse
+sleep 1
+tick=$(getconf CLK_TCK)
+cpu() { awk '{print $14 + $15}' "/proc/$TOOL_PID/stat"; }
+frames() { grep -c -F 'ImGui_ImplOpenGL3_RenderDrawData OK' "$LOG" || true; }
+c0=$(cpu); f0=$(frames); s0=$(date +%s.%N)
+sleep "$IDLE"
+c1=$(cpu); f1=$(frames); s1=$(date +%s.%N)
+span=$(awk -v a="$s1" -v b="$s0" 'BEGIN {print a - b}')
+rss=$(awk '/^VmRSS/ {print $2}' "/proc/$TOOL_PID/status")
+hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$TOOL_PID/status")
+close_window
+wait_exit 30
+
+printf 'start-up to first frame: median %.0f ms over %d runs (%s)\n' "$median" "$RUNS" \
+    "$(printf '%.0f ' "${startups[@]}")"
+printf 'idle frame rate:         %.1f frames/s\n' "$(awk -v f="$((f1 - f0))" -v s="$span" 'BEGIN {print f / s}')"
+printf 'idle CPU:                %.1f %% of one core\n' \
+    "$(awk -v c="$((c1 - c0))" -v t="$tick" -v s="$span" 'BEGIN {print c / t / s * 100}')"
+printf 'memory:                  %d MiB resident, %d MiB peak\n' $((rss / 1024)) $((hwm / 1024))
