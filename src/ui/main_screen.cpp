@@ -23,6 +23,23 @@ void drawBox(const AppState& state, int32_t id, const char* logLine, const char*
     DrawCenteredText(text, ImVec2(r.x, r.y), ImVec2(r.x + r.w, r.y + r.h));
 }
 
+// The tips text, centred in its rectangle. Up to two lines fit between the
+// progress bar and the "ToBoot" button at the full font size; a longer text
+// (an error with its code and message) is drawn smaller, so that it overlaps
+// neither.
+void drawTips(const AppState& state, const char* text) {
+    constexpr float kRoom = 72.0f;
+    LayoutRect tips = layoutOf(state, WIDGET_TIPS);
+    float lines = static_cast<float>(centredTextLines(text, tips.w));
+    float height = lines * ImGui::GetFontSize();
+    bool shrink = height > kRoom;
+    if (shrink) ImGui::SetWindowFontScale(kRoom / height);
+    ImGui::PushStyleColor(ImGuiCol_Text, kWhite);
+    DrawCenteredText(text, ImVec2(tips.x, tips.y), ImVec2(tips.x + tips.w, tips.y + tips.h));
+    ImGui::PopStyleColor();
+    if (shrink) ImGui::SetWindowFontScale(1.0f);
+}
+
 void drawSwitchApp(ToolContext& ctx, const AppState& state, bool disabled) {
     LayoutRect r = layoutOf(state, RSRC_IMG_SWITCH_APP);
     basic_logger->info("start RSRC_IMG_SWITCH_APP");
@@ -66,10 +83,7 @@ void drawMainView(ToolContext& ctx, const DisplayTexts& texts) {
     DrawProgress(state, ctx.progress_limit.load(), ctx.progress_pos.load());
     basic_logger->info("DrawProgress OK");
 
-    ImGui::PushStyleColor(ImGuiCol_Text, kWhite);
-    LayoutRect tips = layoutOf(state, WIDGET_TIPS);
-    DrawCenteredText(texts.tipsText, ImVec2(tips.x, tips.y), ImVec2(tips.x + tips.w, tips.y + tips.h));
-    ImGui::PopStyleColor();
+    drawTips(state, texts.tipsText);
     basic_logger->info("DrawTips OK");
 
     int32_t busy = ctx.busy.load();

@@ -73,16 +73,28 @@ bool DrawAutoStartCheckbox(const AppState& state, std::atomic<bool>& autoStart) 
     return pressed;
 }
 
-void DrawCenteredText(const char* text, ImVec2 min, ImVec2 max) {
+namespace {
+
+// Reused from frame to frame: no allocation once it has grown.
+std::vector<TextLine>& breakAtCurrentFont(const char* text, float width) {
+    static std::vector<TextLine> lines;
     ImFont* font = ImGui::GetFont();
-    float size = ImGui::GetFontSize();
-    float scale = size / font->FontSize;
+    float scale = ImGui::GetFontSize() / font->FontSize;
     auto charWidth = [&](unsigned char c) {
         return std::floor(font->GetCharAdvance(static_cast<ImWchar>(c)) * scale + 0.99999f);
     };
-    // Reused from frame to frame: no allocation once it has grown.
-    static std::vector<TextLine> lines;
-    breakLines(text, max.x - min.x, charWidth, lines);
+    breakLines(text, width, charWidth, lines);
+    return lines;
+}
+
+}  // namespace
+
+size_t centredTextLines(const char* text, float width) { return breakAtCurrentFont(text, width).size(); }
+
+void DrawCenteredText(const char* text, ImVec2 min, ImVec2 max) {
+    ImFont* font = ImGui::GetFont();
+    float size = ImGui::GetFontSize();
+    const std::vector<TextLine>& lines = breakAtCurrentFont(text, max.x - min.x);
 
     ImVec2 cursor = ImGui::GetCursorScreenPos();
     float n = static_cast<float>(lines.size());

@@ -37,6 +37,10 @@ bool DrawAutoStartCheckbox(const AppState& state, std::atomic<bool>& autoStart);
 // vertically; style text colour, not clipped to the rectangle.
 void DrawCenteredText(const char* text, ImVec2 min, ImVec2 max);
 
+// Number of lines DrawCenteredText would draw for the text in that width at
+// the current font size.
+size_t centredTextLines(const char* text, float width);
+
 // The progress bar in rectangle 19 with its percentage.
 void DrawProgress(const AppState& state, uint32_t limit, uint32_t pos);
 
