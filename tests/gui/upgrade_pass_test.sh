@@ -12,6 +12,44 @@ wait_window
 park_mouse
 sleep 0.3
 
+# One idle frame, line by line (both loggers share one sink, so the order in
+# the file is the order of the calls).
+frame=$(tr -d '\r' <"$LOG" | awk '/\[basic_logg\] \[info\] ImGui_ImplOpenGL3_NewFrame OK$/ {n++} n == 5' |
+    head -n 22 | sed -E 's/^\[[^]]+\] //')
+expected="[basic_logg] [info] ImGui_ImplOpenGL3_NewFrame OK
+[basic_logger] [info] main_gui OK
+[basic_logger] [info] RSRC_IMG_BG OK
+[basic_logger] [info] RSRC_IMG_LOGO OK
+[basic_logger] [info] RSRC_IMG_VID OK
+[basic_logger] [info] RSRC_IMG_PID OK
+[basic_logger] [info] RSRC_IMG_VER OK
+[basic_logger] [info] RSRC_IMG_TEXT_INPUT_VID OK
+[basic_logger] [info] RSRC_IMG_TEXT_INPUT_PID OK
+[basic_logger] [info] RSRC_IMG_TEXT_INPUT_VER OK
+[basic_logger] [info] DrawProgress OK
+[basic_logger] [info] DrawTips OK
+[basic_logger] [info] start RSRC_IMG_SWITCH_APP
+[basic_logger] [info] pos: (380.00, 290.00), size: (111.00, 38.00)
+[basic_logger] [info] start ToBoot
+[basic_logger] [info] ToBoot Ok
+[basic_logger] [info] RSRC_IMG_DEVINFO Ok
+[basic_logger] [info] RSRC_IMG_START Ok
+[basic_logger] [info] RSRC_IMG_AUTO_START Ok
+[basic_logger] [info] RSRC_IMG_BOX Ok
+[basic_logg] [info] main_gui OK
+[basic_logg] [info] ImGui_ImplOpenGL3_RenderDrawData OK"
+[ "$frame" = "$expected" ] || fail "lines of one frame:
+$frame"
+
+# Alt alone opens nothing: the window looks the same afterwards.
+alt_before=$(shot skin-before-alt)
+xdotool key --window "$WID" alt
+sleep 0.3
+alt_after=$(shot skin-after-alt)
+changed=$(compare -metric AE "$alt_before" "$alt_after" null: 2>&1 || true)
+[ "${changed%%.*}" -eq 0 ] 2>/dev/null || fail "pressing Alt changed $changed pixels"
+rm -f "$alt_before" "$alt_after"
+
 idle=$(shot skin-idle)
 BG="40 60 90"
 expect_pixel "$idle" 10 390 "$BG" 2 "background"
