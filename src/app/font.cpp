@@ -9,13 +9,19 @@ namespace iap {
 std::optional<FontFile> matchFont(const char* pattern) {
     if (!FcInit()) return std::nullopt;
     FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
-    if (!pat) return std::nullopt;
+    if (!pat) {
+        FcFini();
+        return std::nullopt;
+    }
     FcConfigSubstitute(nullptr, pat, FcMatchPattern);
     FcDefaultSubstitute(pat);
     FcResult result = FcResultNoMatch;
     FcPattern* match = FcFontMatch(nullptr, pat, &result);
     FcPatternDestroy(pat);
-    if (!match) return std::nullopt;
+    if (!match) {
+        FcFini();
+        return std::nullopt;
+    }
 
     std::optional<FontFile> found;
     FcChar8* file = nullptr;
@@ -26,6 +32,9 @@ std::optional<FontFile> matchFont(const char* pattern) {
         if (::access(path.c_str(), R_OK) == 0) found = FontFile{path, index};
     }
     FcPatternDestroy(match);
+    // Nothing else in the tool uses fontconfig: release its configuration
+    // and caches (tens of kilobytes) now.
+    FcFini();
     return found;
 }
 

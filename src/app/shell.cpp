@@ -87,7 +87,9 @@ int run(Shell& shell, int argc, char** argv) {
 
 }  // namespace
 
-int WinMain(int argc, char** argv, DeviceBus& bus) {
+int WinMain(int argc, char** argv, DeviceBus& bus) { return WinMain(argc, argv, bus, makeGlfwPlatform()); }
+
+int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform) {
     try {
         createShellLogger();
     } catch (const std::exception& e) {
@@ -99,7 +101,7 @@ int WinMain(int argc, char** argv, DeviceBus& bus) {
 
     // Never destroyed: pool workers may still read it while the process ends.
     static Shell* shell = new Shell;
-    shell->platform = makeGlfwPlatform();
+    shell->platform = std::move(platform);
     shell->ctx.state = &shell->state;
     shell->ctx.bus = &bus;
     shell->ctx.display = &shell->display;

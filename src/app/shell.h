@@ -39,6 +39,8 @@ struct Shell {
 // normal run and for a second copy, 1 when the window cannot be opened or a
 // standard exception ends the run ("Main exception {}" in the log).
 int WinMain(int argc, char** argv, DeviceBus& bus);
+// The same on a given platform (tests hand in their own).
+int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform);
 
 // The initialisation sequence after the GUI context exists. Always true.
 bool main_init(Shell& shell, int argc, char** argv);
