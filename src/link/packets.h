@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "package/firmware_image.h"  // image header size and block limits
+
 namespace iap {
 
 inline constexpr uint8_t CMD_HEADER = 0xA0;
@@ -17,8 +19,6 @@ inline constexpr uint8_t CMD_FINISH = 0xA4;
 inline constexpr uint8_t CMD_TO_BOOT = 0xC0;
 inline constexpr uint8_t CMD_RESPONSE = 0xB0;
 
-inline constexpr size_t kImageHeaderSize = 128;
-inline constexpr size_t kMaxBlockSize = 8192;
 // Largest response data: a block of 8192 bytes plus block number and offset.
 inline constexpr size_t kMaxResponseData = 8198;
 // Block number field of the last data block.

@@ -124,21 +124,26 @@ ImageHeaderView readImageHeader(std::span<const uint8_t> image) {
     return v;
 }
 
-std::string firmwareEngineProblem(std::span<const uint8_t> image) {
-    if (image.size() <= kImageHeaderSize) {
-        return "firmware image of " + std::to_string(image.size()) +
-               " bytes holds no payload after its 128-byte header";
+std::string firmwareEngineProblem(size_t imageSize, uint16_t blockSize) {
+    if (imageSize <= kImageHeaderSize) {
+        return "Firmware image of " + std::to_string(imageSize) +
+               " bytes holds no payload after its 128-byte header.";
     }
-    const uint16_t blockSize = loadU16(image.data() + image_header::kBlockSize);
     if (blockSize == 0 || blockSize > kMaxBlockSize) {
-        return "firmware block size " + std::to_string(blockSize) +
-               " is not between 1 and 8192";
+        return "Firmware block size " + std::to_string(blockSize) +
+               " is outside 1 to 8192.";
     }
-    const uint64_t blocks = blockCountFor(image.size() - kImageHeaderSize, blockSize);
+    const uint64_t blocks = blockCountFor(imageSize - kImageHeaderSize, blockSize);
     if (blocks > kMaxBlockCount) {
-        return "firmware needs " + std::to_string(blocks) + " blocks; at most 65535 are possible";
+        return "Firmware needs " + std::to_string(blocks) + " blocks; at most 65535 are possible.";
     }
     return {};
+}
+
+std::string firmwareEngineProblem(std::span<const uint8_t> image) {
+    const uint16_t blockSize =
+        image.size() > kImageHeaderSize ? loadU16(image.data() + image_header::kBlockSize) : 0;
+    return firmwareEngineProblem(image.size(), blockSize);
 }
 
 }  // namespace iap

@@ -10,9 +10,9 @@
 
 namespace iap {
 
-constexpr size_t kImageHeaderSize = 128;
-constexpr uint16_t kMaxBlockSize = 8192;
-constexpr uint32_t kMaxBlockCount = 65535;
+inline constexpr size_t kImageHeaderSize = 128;
+inline constexpr size_t kMaxBlockSize = 8192;
+inline constexpr uint32_t kMaxBlockCount = 65535;
 
 // Positions of the image header fields.
 namespace image_header {
@@ -76,5 +76,7 @@ ImageHeaderView readImageHeader(std::span<const uint8_t> image);
 // Why the upgrade engine cannot take this image (empty when it can): 128
 // bytes or fewer, block size 0 or above 8192, more than 65535 blocks.
 std::string firmwareEngineProblem(std::span<const uint8_t> image);
+// The same rule for an image of imageSize bytes cut into blocks of blockSize.
+std::string firmwareEngineProblem(size_t imageSize, uint16_t blockSize);
 
 }  // namespace iap

@@ -8,18 +8,7 @@
 namespace iap {
 
 std::string IAPEngine::checkImage(const std::vector<uint8_t>& firmware, uint16_t blockSize) {
-    if (firmware.size() <= kImageHeaderSize) {
-        return "Firmware image too short: " + std::to_string(firmware.size()) +
-               " bytes, the header alone is 128.";
-    }
-    if (blockSize == 0 || blockSize > kMaxBlockSize) {
-        return "Firmware block size " + std::to_string(blockSize) + " is outside 1 to 8192.";
-    }
-    const size_t payload = firmware.size() - kImageHeaderSize;
-    if (payload > UINT32_MAX || (payload - 1) / blockSize + 1 > 0xFFFF) {
-        return "Firmware image too large: more than 65535 blocks.";
-    }
-    return {};
+    return firmwareEngineProblem(firmware.size(), blockSize);
 }
 
 IAPEngine::IAPEngine(DeviceConnection& device_, std::vector<uint8_t> firmware_, uint16_t blockSize_,

@@ -183,7 +183,7 @@ TEST_F(PackToolTest, AReadyMadeImageIsTakenUnchangedUnlessTheEngineCannotUseIt) 
     args[4] = (dir / "tool2").string();
     r = pack(args);
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("fw.img: firmware block size 9000"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("fw.img: Firmware block size 9000"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "tool2"));
 }
 
