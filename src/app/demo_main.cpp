@@ -58,15 +58,15 @@ struct DemoLine {
 
 int main(int argc, char** argv) {
     // Never destroyed: the shell's workers may use them until the process ends.
-    auto* bus = new iap::sim::SimBus;
-    auto* line = new DemoLine;
+    static auto* bus = new iap::sim::SimBus;
+    static auto* line = new DemoLine;
     line->bus = bus;
     line->devices = envNumber("IAP_DEMO_DEVICES", 1, 0, 8);
     line->boot = envNumber("IAP_DEMO_BOOT", 0, 0, 1) == 1;
     line->latencyUs = envNumber("IAP_DEMO_LATENCY_US", 1500, 0, 1000000);
     if (line->devices >= 1) {
         auto first = line->plugIn(0);
-        if (line->devices > 1) std::thread([line, first] { line->runAfterFirst(first); }).detach();
+        if (line->devices > 1) std::thread([first] { line->runAfterFirst(first); }).detach();
     }
     return iap::WinMain(argc, argv, *bus);
 }

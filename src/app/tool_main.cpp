@@ -3,7 +3,7 @@
 #include "link/real_bus.h"
 
 int main(int argc, char** argv) {
-    std::unique_ptr<iap::DeviceBus> bus = iap::makeRealBus();
     // The bus outlives the shell's workers: it is released with the process.
-    return iap::WinMain(argc, argv, *bus.release());
+    static iap::DeviceBus* bus = iap::makeRealBus().release();
+    return iap::WinMain(argc, argv, *bus);
 }

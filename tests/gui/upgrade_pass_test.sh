@@ -7,7 +7,7 @@
 source "$(dirname "$0")/lib.sh"
 start_display
 make_skin_tool "$WORK/tool"
-IAP_DEMO_BOOT=1 IAP_DEMO_LATENCY_US=4000 start_tool "$WORK/tool"
+IAP_DEMO_BOOT=1 IAP_DEMO_LATENCY_US=6000 start_tool "$WORK/tool"
 wait_window
 park_mouse
 sleep 0.3
