@@ -19,7 +19,7 @@ PACKAGES=(
   # real HID/USB stack under test
   umockdev libumockdev-dev
   # GUI tests: virtual display, clicks, screenshots
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick libx11-dev
 )
 
 missing=()
