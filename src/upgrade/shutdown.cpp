@@ -9,9 +9,6 @@
 namespace iap {
 
 bool requestShutdown(ToolContext& ctx) {
-    ctx.exitRequested.store(true);
-    ctx.searchCancelled.store(true);
-
     if (ctx.events) {
         basic_logger->info("UIThreadPutEvent_Exit");
         UIEvent exitEvent;
@@ -19,6 +16,10 @@ bool requestShutdown(ToolContext& ctx) {
         ctx.events->put(exitEvent);
         ctx.events->close();
     }
+
+    // Ends the stepping loops, the device searches and the auto-start loop.
+    ctx.exitRequested.store(true);
+    ctx.searchCancelled.store(true);
 
     bool workersEnded = true;
     if (ctx.pool) {
