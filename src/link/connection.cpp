@@ -58,9 +58,11 @@ void DeviceConnection::sendBusinessPack(const uint8_t* pack, size_t length, int 
 size_t DeviceConnection::receiveBusinessPack(int readAckTimeout) {
     ResponseAssembler assembler(response_.data(), response_.size());
     for (;;) {
-        const bool complete = assembler.feed(report_.data());
+        const bool complete = assembler.append(report_.data());
+        // 1 ms after each pack taken, before the response is judged.
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (complete) {
+            assembler.check();
             return assembler.length();
         }
         readReport(readAckTimeout);

@@ -12,7 +12,7 @@ namespace iap {
 ResponseAssembler::ResponseAssembler(uint8_t* buffer, size_t capacity)
     : buffer_(buffer), capacity_(capacity) {}
 
-bool ResponseAssembler::feed(const uint8_t* report) {
+bool ResponseAssembler::append(const uint8_t* report) {
     const TransferPack pack = parseTransferPack(report);
     // An empty pack adds nothing; refusing it bounds the number of reports
     // one response can take.
@@ -41,15 +41,23 @@ bool ResponseAssembler::feed(const uint8_t* report) {
         std::memcpy(buffer_ + fill_, pack.payload, pack.length);
     }
     fill_ += pack.length;
-    if (fill_ < expected) {
-        return false;
-    }
+    return fill_ == expected;
+}
+
+void ResponseAssembler::check() const {
     if (buffer_[0] != CMD_RESPONSE) {
         throw business_pack_exception();
     }
     if (crc16Modbus(buffer_, dataLength_ + 5) != loadCrcHighFirst(buffer_ + dataLength_ + 5)) {
         throw business_pack_exception();
     }
+}
+
+bool ResponseAssembler::feed(const uint8_t* report) {
+    if (!append(report)) {
+        return false;
+    }
+    check();
     return true;
 }
 

@@ -1,10 +1,6 @@
-# Shared helpers of the GUI tests: a private Xvfb, a private working directory
-# and runtime directory, the tool started in the background, clicks held for a
-# few frames, screenshots of the window and pixel reads.
-#
-# Environment (set by CTest): IAP_DEMO (the demo tool with its package),
-# IAP_DEMO_BARE (the demo without a package), IAP_PACK (the generator),
-# IAP_CLOSE_WINDOW (the close helper), IAP_SHOTS (screenshot folder).
+# Helpers of the GUI tests: a private Xvfb, working and runtime directory, the
+# tool in the background, clicks, screenshots and pixel reads. CTest sets
+# IAP_DEMO, IAP_DEMO_BARE (no package), IAP_PACK, IAP_CLOSE_WINDOW, IAP_SHOTS.
 set -euo pipefail
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/iap-gui.XXXXXX")
@@ -37,8 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a private Xvfb on a free display number from a high range (clear of
-# the :0 and :99 that other programs like to take); the X server's own lock
+# A private Xvfb on a free display from a high range; the X server's own lock
 # file settles races between tests started at the same moment.
 start_display() {
     local first=$((300 + (RANDOM % 600)))
@@ -84,8 +79,7 @@ wait_window() {
     fail "no window within ${1:-60} s"
 }
 
-# log_count TEXT: number of log lines holding TEXT (fixed string); prints it,
-# false when 0.
+# log_count TEXT: prints the number of log lines holding TEXT; false when 0.
 log_count() {
     local n
     n=$(grep -c -F -- "$1" "$LOG" 2>/dev/null || true)
