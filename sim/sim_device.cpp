@@ -273,6 +273,13 @@ std::unique_ptr<HidDevice> SimDevice::open() {
     if (!present_ || openFails_) {
         return nullptr;
     }
+    // A new handle sees only the reports that arrive after it was opened (as
+    // a new hidraw file does): replies left unread by earlier handles, or
+    // queued before a restart, are dropped.
+    const Clock::time_point now = Clock::now();
+    inbox_.erase(std::remove_if(inbox_.begin(), inbox_.end(),
+                                [&](const Queued& q) { return q.ready <= now || q.generation != generation_; }),
+                 inbox_.end());
     ++openCount_;
     ++openHandles_;
     return std::make_unique<SimHandle>(shared_from_this(), generation_);
