@@ -129,11 +129,11 @@ void drawErrorView(ToolContext& ctx, const DisplayTexts& texts) {
     if (ImGui::BeginPopupModal("MSG", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
         ImGui::TextUnformatted(texts.msgText);
         ImGui::Separator();
-        ImGui::SetItemDefaultFocus();
         if (ImGui::Button("OK", ImVec2(120, 0))) {
             ImGui::CloseCurrentPopup();
             ctx.display->clearMsgPending(texts.msgSerial);
         }
+        ImGui::SetItemDefaultFocus();  // marks the item just added: "OK"
         ImGui::EndPopup();
     }
 }
