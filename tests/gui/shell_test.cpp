@@ -116,7 +116,10 @@ TEST(ShellStart, AWindowFailureOrAStandardExceptionEndsWithAFailureCode) {
     closeLoggers();
     std::ifstream in(dir / "basic-log.txt");
     std::string log, line;
-    while (std::getline(in, line)) log += line.substr(line.find("] [info] ") + 9) + "|";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        log += line.substr(line.find("] [info] ") + 9) + "|";
+    }
     EXPECT_EQ(log,
               "WinMain initializing...|Log system OK|CreateMutex OK|GetLastError OK|MyRegisterClass OK|"
               "WinMain initializing...|Log system OK|CreateMutex OK|GetLastError OK|MyRegisterClass OK|"
