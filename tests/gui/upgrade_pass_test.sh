@@ -13,8 +13,17 @@ park_mouse
 sleep 0.3
 
 # Both loggers share one sink, so the order in the file is the call order.
-frame=$(tr -d '\r' <"$LOG" | awk '/\[basic_logg\] \[info\] ImGui_ImplOpenGL3_NewFrame OK$/ {n++} n == 5' |
-    head -n 22 | sed -E 's/^\[[^]]+\] //')
+lines() { tr -d '\r' <"$LOG" | sed -E 's/^\[[^]]+\] //'; }
+startup=$(lines | awk '/NewFrame OK$/ {stop = 1} !stop')
+expected=""
+for line in "WinMain initializing..." "Log system OK" "CreateMutex OK" "GetLastError OK" "MyRegisterClass OK" \
+    "InitInstance OK" "initWGL OK" "InitImGuiContext OK"; do expected+="[basic_logg] [info] $line"$'\n'; done
+for line in "main_init initializing..." "Log system OK" "Theme OK" "Font OK" "Thread pool OK" "UI thread OK" \
+    "LoadStyle OK" "Icon data OK" "HIDInit OK"; do expected+="[basic_logger] [info] $line"$'\n'; done
+[ "$startup"$'\n' = "$expected" ] || fail "start-up lines:
+$startup"
+
+frame=$(lines | awk '/\[basic_logg\] \[info\] ImGui_ImplOpenGL3_NewFrame OK$/ {n++} n == 5' | head -n 22)
 expected="[basic_logg] [info] ImGui_ImplOpenGL3_NewFrame OK
 [basic_logger] [info] main_gui OK"
 for line in "RSRC_IMG_BG OK" "RSRC_IMG_LOGO OK" "RSRC_IMG_VID OK" "RSRC_IMG_PID OK" "RSRC_IMG_VER OK" \
@@ -70,3 +79,6 @@ expect_pixel "$done_shot" 255 340 "40 200 40" 2 "START active again"
 
 close_window
 expect_clean_exit 30
+[ "$(lines | grep -E '\] (Main loop over OK|UIThreadPutEvent_Exit|main_shutdown OK)$')" = "[basic_logg] [info] Main loop over OK
+[basic_logger] [info] UIThreadPutEvent_Exit
+[basic_logg] [info] main_shutdown OK" ] || fail "shutdown lines out of order"
