@@ -1,70 +1,54 @@
-// CRC-16/MODBUS, command builders, block arithmetic and status messages.
+// CRC-16/MODBUS, the command builders and the status messages.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "link/crc16.h"
 #include "link/packets.h"
 #include "link/status_codes.h"
-#include "test_image.h"
+#include "link_fixtures.h"
 
 namespace iap {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
-Bytes built(size_t length, const uint8_t* out) { return Bytes(out, out + length); }
-
-TEST(Crc16, ModbusCheckValueAndHighByteFirst) {
-    const std::string check = "123456789";
+TEST(Commands, WorkedBytesAndTheHeader) {
+    const std::string check = "123456789";  // the CRC-16/MODBUS check value
     EXPECT_EQ(crc16Modbus(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x4B37);
-    EXPECT_EQ(crc16Modbus(nullptr, 0), 0xFFFF);
-    uint8_t stored[2];
-    storeCrcHighFirst(stored, 0x4B37);
-    EXPECT_EQ(stored[0], 0x4B);
-    EXPECT_EQ(stored[1], 0x37);
-    EXPECT_EQ(loadCrcHighFirst(stored), 0x4B37);
-}
+    Bytes out(8208);
+    out.resize(buildFinishCommand(out.data(), 500));
+    EXPECT_EQ(out, (Bytes{0xA4, 0x02, 0x00, 0xF4, 0x01, 0x61, 0xD3}));
+    out.resize(buildToBootCommand(out.data(), 500));
+    EXPECT_EQ(out, (Bytes{0xC0, 0x02, 0x00, 0xF4, 0x01, 0xA9, 0xA2}));
 
-TEST(Commands, FinishAndToBootWorkedBytes) {
-    uint8_t out[16];
-    EXPECT_EQ(built(buildFinishCommand(out, 500), out), (Bytes{0xA4, 0x02, 0x00, 0xF4, 0x01, 0x61, 0xD3}));
-    EXPECT_EQ(built(buildToBootCommand(out, 500), out), (Bytes{0xC0, 0x02, 0x00, 0xF4, 0x01, 0xA9, 0xA2}));
-}
-
-TEST(Commands, HeaderCarriesTheFirst128BytesUnchanged) {
-    const Bytes image = test::makeImage();
-    std::vector<uint8_t> out(8208);
+    const Bytes image = test::makeImage({300, 0x1234});
+    EXPECT_EQ(imageBlockSize(image), 0x1234);
+    out.resize(8208);
     ASSERT_EQ(buildHeaderCommand(out.data(), image), 133u);
-    EXPECT_EQ(out[0], 0xA0);
-    EXPECT_EQ(out[1], 0x80);
-    EXPECT_EQ(out[2], 0x00);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 3), (Bytes{0xA0, 0x80, 0x00}));
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 128, out.begin() + 3));
     EXPECT_EQ(loadCrcHighFirst(out.data() + 131), crc16Modbus(out.data(), 131));
 }
 
-struct BlockCase {
-    size_t payload;
-    uint16_t blockSize;
-    std::vector<uint32_t> lengths;
-};
-
-TEST(Commands, DataBlocksCutTheImageAfterItsHeader) {
-    const std::vector<BlockCase> cases = {
+TEST(Commands, DataBlocksCutThePayloadAfterTheHeader) {
+    const struct {
+        size_t payload;
+        uint16_t blockSize;
+        std::vector<uint32_t> lengths;
+    } cases[] = {
         {1000, 256, {256, 256, 256, 232}},
         {768, 256, {256, 256, 256}},  // exact multiple: the last block is full
         {100, 256, {100}},            // one block
-        {56, 56, {56}},
     };
-    std::vector<uint8_t> out(8208);
-    for (const BlockCase& c : cases) {
+    Bytes out(8208);
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
         const Bytes image = test::makeImage({c.payload, c.blockSize});
         const uint32_t count = blockCount(static_cast<uint32_t>(c.payload), c.blockSize);
         ASSERT_EQ(count, c.lengths.size());
         EXPECT_EQ(lastBlockSize(static_cast<uint32_t>(c.payload), c.blockSize), c.lengths.back());
-        Bytes rebuilt;
+        Bytes joined;
         for (uint32_t k = 0; k < count; ++k) {
             const bool last = k + 1 == count;
             const size_t n = buildDataCommand(out.data(), image, k, c.blockSize, c.lengths[k], last);
@@ -72,38 +56,22 @@ TEST(Commands, DataBlocksCutTheImageAfterItsHeader) {
             EXPECT_EQ(out[0], 0xA1);
             EXPECT_EQ(out[1] | (out[2] << 8), static_cast<int>(c.lengths[k] + 6));
             EXPECT_EQ(out[3] | (out[4] << 8), last ? 0xFFFF : static_cast<int>(k));
-            const uint32_t offset = out[5] | (out[6] << 8) | (out[7] << 16) | (static_cast<uint32_t>(out[8]) << 24);
-            EXPECT_EQ(offset, k * c.blockSize);
+            EXPECT_EQ(out[5] | (out[6] << 8) | (out[7] << 16) | (out[8] << 24), static_cast<int>(k * c.blockSize));
             EXPECT_EQ(loadCrcHighFirst(out.data() + n - 2), crc16Modbus(out.data(), n - 2));
-            rebuilt.insert(rebuilt.end(), out.begin() + 9, out.begin() + 9 + c.lengths[k]);
+            joined.insert(joined.end(), out.begin() + 9, out.begin() + 9 + c.lengths[k]);
         }
-        EXPECT_EQ(rebuilt, Bytes(image.begin() + 128, image.end()));
+        EXPECT_EQ(joined, Bytes(image.begin() + 128, image.end()));
     }
-}
-
-TEST(Commands, BlockArithmeticOfALargeImage) {
-    EXPECT_EQ(blockCount(144608, 256), 565u);
-    EXPECT_EQ(lastBlockSize(144608, 256), 224);
-    EXPECT_EQ(blockCount(8192, 8192), 1u);
-    EXPECT_EQ(lastBlockSize(8192, 8192), 8192);
-    EXPECT_EQ(imageBlockSize(test::makeImage({300, 0x1234})), 0x1234);
-    EXPECT_EQ(imageBlockSize(Bytes(67, 0)), 0);
-}
-
-TEST(Commands, DataBlockNeverReadsPastTheImage) {
-    // A block that the image does not hold (a caller's mistake) is padded
-    // with zeros instead of reading beyond the vector.
-    const Bytes image = test::makeImage({10, 256});
-    std::vector<uint8_t> out(8208, 0xEE);
-    const size_t n = buildDataCommand(out.data(), image, 0, 256, 20, true);
-    EXPECT_EQ(n, 31u);
-    EXPECT_TRUE(std::equal(image.begin() + 128, image.end(), out.begin() + 9));
-    EXPECT_EQ(out[9 + 10], 0);
-    EXPECT_EQ(out[9 + 19], 0);
+    // A block the image does not hold is padded with zeros, not read past it.
+    const Bytes shortImage = test::makeImage({10, 256});
+    std::fill(out.begin(), out.end(), 0xEE);
+    EXPECT_EQ(buildDataCommand(out.data(), shortImage, 0, 256, 20, true), 31u);
+    EXPECT_TRUE(std::equal(shortImage.begin() + 128, shortImage.end(), out.begin() + 9));
+    EXPECT_EQ(Bytes(out.begin() + 19, out.begin() + 29), Bytes(10, 0));
 }
 
 TEST(StatusCodes, EveryMessageWordForWord) {
-    const std::vector<std::pair<unsigned, std::string>> table = {
+    const std::pair<unsigned, const char*> table[] = {
         {0x00, "success!"},
         {0xE0, "invalid cmd"},
         {0xE1, "length error"},
@@ -128,17 +96,11 @@ TEST(StatusCodes, EveryMessageWordForWord) {
         {0xFA, "[HEADER] error: load address"},
         {0xFB, "[HEADER] error: bin size"},
     };
-    for (const auto& [code, message] : table) {
-        EXPECT_EQ(statusMessage(code), message) << std::hex << code;
-    }
+    for (const auto& [code, message] : table) EXPECT_EQ(statusMessage(code), message) << std::hex << code;
     size_t unknown = 0;
-    for (unsigned code = 0; code < 0x100; ++code) {
-        if (statusMessage(code) == "unknown error") ++unknown;
-    }
-    EXPECT_EQ(unknown, 256 - table.size());
-    for (unsigned code : {0x01u, 0xDFu, 0xEAu, 0xEFu, 0xFCu, 0xFFu, 0x100u, 0x1E2u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(statusMessage(code), "unknown error") << std::hex << code;
-    }
+    for (unsigned code = 0; code < 0x100; ++code) unknown += statusMessage(code) == "unknown error";
+    EXPECT_EQ(unknown, 256 - std::size(table));
+    for (unsigned code : {0x100u, 0x1E2u, 0xFFFFFFFFu}) EXPECT_EQ(statusMessage(code), "unknown error");
 }
 
 }  // namespace

@@ -1,23 +1,22 @@
 // The simulated bootloader driven through the real link code: a byte-exact
-// upgrade, the device's checks, and every fault it can play.
+// upgrade, the device's checks, and the faults it can play.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "link/connection.h"
 #include "link/crc16.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
+#include "link_fixtures.h"
 #include "sim/sim_bus.h"
-#include "test_image.h"
 
 namespace iap {
 namespace {
 
-using sim::FaultKind;
 using sim::Fault;
+using sim::FaultKind;
+using test::Bytes;
 using test::upgrade;
-using test::transact;
 
 struct SimLink {
     sim::SimBus bus;
@@ -29,170 +28,129 @@ struct SimLink {
         connection.record.handle = bus.openPath(device->path());
         connection.record.reportId = config.reportId;
     }
-    uint8_t send(size_t length) { return transact(connection, length, 50); }
+    uint8_t send(size_t length) { return test::transact(connection, length, 50); }
 };
 
 TEST(SimBootloader, UpgradeIsWrittenByteExact) {
-    for (const auto& spec : {test::ImageSpec{1000, 256}, test::ImageSpec{768, 256}, test::ImageSpec{100, 256},
-                             test::ImageSpec{20000, 8192}, test::ImageSpec{1, 1}}) {
+    for (const auto& spec : {test::ImageSpec{1000, 256}, test::ImageSpec{300, 256}, test::ImageSpec{20000, 8192},
+                             test::ImageSpec{1, 1}}) {
         SCOPED_TRACE(spec.payloadSize);
-        SimLink link;
-        const std::vector<uint8_t> image = test::makeImage(spec);
+        sim::BootloaderConfig config;
+        config.reportId = 0x42;
+        SimLink link(config);
+        const Bytes image = test::makeImage(spec);
         EXPECT_EQ(upgrade(link.connection, image), 0);
-        const std::vector<uint8_t> flash = link.device->flash();
+        const Bytes flash = link.device->flash();
         EXPECT_TRUE(std::equal(image.begin() + 128, image.end(), flash.begin()));
         EXPECT_EQ(flash[spec.payloadSize], 0xFF);
         EXPECT_TRUE(link.device->upgradePassed());
-        // Header, blocks, finish: one input report per output report.
-        EXPECT_EQ(link.device->inputReports().size(), link.device->outputReports().size());
-        const auto commands = link.device->commands();
-        EXPECT_EQ(commands.size(), blockCount(static_cast<uint32_t>(spec.payloadSize), spec.blockSize) + 2);
-        EXPECT_EQ(commands.front().code, CMD_HEADER);
-        EXPECT_EQ(commands.back().code, CMD_FINISH);
+        const auto written = link.device->outputReports();
+        EXPECT_EQ(link.device->inputReports().size(), written.size());  // one answer per report
+        for (const Bytes& r : written) EXPECT_EQ(r[0], 0x42);
+        if (spec.payloadSize == 300) {
+            EXPECT_EQ(written.size(), 3u + 5u + 1u + 1u);  // 133, 267, 55, 7 bytes
+        }
     }
 }
 
-TEST(SimBootloader, ReportsCarryTheRecordsReportId) {
-    sim::BootloaderConfig config;
-    config.reportId = 0x42;
-    SimLink link(config);
-    EXPECT_EQ(upgrade(link.connection, test::makeImage({300, 256})), 0);
-    for (const auto& r : link.device->outputReports()) EXPECT_EQ(r[0], 0x42);
-    EXPECT_EQ(link.device->outputReports().size(), 3u + 5u + 1u + 1u);  // 133, 267, 55, 7 bytes
-}
-
-TEST(SimBootloader, HeaderChecks) {
-    struct Case {
+TEST(SimBootloader, HeaderAndCommandChecks) {
+    const struct {
         const char* name;
         uint8_t status;
-        void (*spoil)(std::vector<uint8_t>&);
+        void (*spoil)(Bytes&);
+    } headers[] = {
+        {"signature", 0xF0, [](Bytes& h) { h[3] = 0x01; }},
+        {"header crc", 0xF9, [](Bytes& h) { h[127] ^= 1; }},
+        {"zero length", 0xFB, [](Bytes& h) { h[110] = h[111] = h[112] = h[113] = 0; }},
+        {"block size 0", 0xF6, [](Bytes& h) { h[66] = h[67] = 0; }},
+        {"block size 8193", 0xF6, [](Bytes& h) { h[66] = 0x01, h[67] = 0x20; }},
+        {"block count", 0xF6, [](Bytes& h) { h[68] = 5; }},
+        {"payload crc, at finish", 0xF5, [](Bytes& h) { h[62] ^= 1; }},
     };
-    const Case cases[] = {
-        {"signature", 0xF0, [](std::vector<uint8_t>& h) { h[3] = 0x01; }},
-        {"header crc", 0xF9, [](std::vector<uint8_t>& h) { h[127] ^= 1; }},
-        {"zero length", 0xFB, [](std::vector<uint8_t>& h) { h[110] = h[111] = h[112] = h[113] = 0; }},
-        {"block size 0", 0xF6, [](std::vector<uint8_t>& h) { h[66] = h[67] = 0; }},
-        {"block size 8193", 0xF6, [](std::vector<uint8_t>& h) { h[66] = 0x01; h[67] = 0x20; }},
-        {"block count", 0xF6, [](std::vector<uint8_t>& h) { h[68] = 5; }},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : headers) {
         SCOPED_TRACE(c.name);
         SimLink link;
-        std::vector<uint8_t> image = test::makeImage();
+        Bytes image = test::makeImage();
         c.spoil(image);
         if (c.status != 0xF9) test::resealHeader(image);
         EXPECT_EQ(upgrade(link.connection, image), c.status);
+        EXPECT_FALSE(link.device->upgradePassed());
     }
     sim::BootloaderConfig config;
     config.expectedChipId = "CHIP-X2";
     SimLink chip(config);
     EXPECT_EQ(upgrade(chip.connection, test::makeImage()), 0xF1);
-}
+    config.mode = sim::Mode::Application;  // only the switch is taken
+    SimLink app(config);
+    EXPECT_EQ(upgrade(app.connection, test::makeImage()), 0xE9);
+    EXPECT_EQ(app.send(buildToBootCommand(app.connection.request(), 60000)), 0);
 
-TEST(SimBootloader, CommandChecks) {
-    const std::vector<uint8_t> image = test::makeImage({1000, 256});
-    uint8_t* out = nullptr;
-    {
-        SimLink link;  // data before the header, finish before the blocks
-        out = link.connection.request();
-        EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 256, false)), 0xE9);
-        EXPECT_EQ(link.send(buildHeaderCommand(out, image)), 0);
-        EXPECT_EQ(link.send(buildFinishCommand(out, 0)), 0xE9);
-        EXPECT_EQ(link.send(buildDataCommand(out, image, 1, 256, 256, false)), 0xE3);  // skipped block 0
-    }
-    {
-        SimLink link;  // wrong offset, wrong length, last-block marker too early
-        out = link.connection.request();
-        EXPECT_EQ(link.send(buildHeaderCommand(out, image)), 0);
-        size_t n = buildDataCommand(out, image, 0, 256, 256, false);
-        out[5] = 0x10;
-        storeCrcHighFirst(out + n - 2, crc16Modbus(out, n - 2));
-        EXPECT_EQ(link.send(n), 0xE5);
-        EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 200, false)), 0xE4);
-        EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 256, true)), 0xE3);
-        n = buildDataCommand(out, image, 0, 256, 256, false);
-        out[20] ^= 1;  // damaged in transit
-        EXPECT_EQ(link.send(n), 0xE2);
-        out[0] = 0xA7;  // unknown command with a good CRC
-        storeCrcHighFirst(out + n - 2, crc16Modbus(out, n - 2));
-        EXPECT_EQ(link.send(n), 0xE0);
-    }
-    {
-        SimLink link;  // the payload CRC is checked at finish
-        std::vector<uint8_t> spoilt = image;
-        spoilt[62] ^= 1;
-        test::resealHeader(spoilt);
-        EXPECT_EQ(upgrade(link.connection, spoilt), 0xF5);
-        EXPECT_FALSE(link.device->upgradePassed());
-    }
-}
-
-TEST(SimBootloader, ApplicationModeOnlyTakesTheSwitch) {
-    sim::BootloaderConfig config;
-    config.mode = sim::Mode::Application;
-    SimLink link(config);
-    EXPECT_EQ(link.device->productId(), config.appProductId);
-    EXPECT_EQ(upgrade(link.connection, test::makeImage()), 0xE9);
-    EXPECT_EQ(link.send(buildToBootCommand(link.connection.request(), 60000)), 0);
-    EXPECT_EQ(link.device->mode(), sim::Mode::Application);  // until switchDelay has passed
+    const Bytes image = test::makeImage({1000, 256});
+    SimLink link;
+    uint8_t* out = link.connection.request();
+    EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 256, false)), 0xE9);  // before the header
+    EXPECT_EQ(link.send(buildHeaderCommand(out, image)), 0);
+    EXPECT_EQ(link.send(buildFinishCommand(out, 0)), 0xE9);  // before the blocks
+    EXPECT_EQ(link.send(buildDataCommand(out, image, 1, 256, 256, false)), 0xE3);  // block 0 skipped
+    EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 200, false)), 0xE4);
+    EXPECT_EQ(link.send(buildDataCommand(out, image, 0, 256, 256, true)), 0xE3);  // last-block mark too early
+    size_t n = buildDataCommand(out, image, 0, 256, 256, false);
+    out[5] = 0x10;
+    storeCrcHighFirst(out + n - 2, crc16Modbus(out, n - 2));
+    EXPECT_EQ(link.send(n), 0xE5);
+    out[20] ^= 1;  // damaged in transit
+    EXPECT_EQ(link.send(n), 0xE2);
+    out[0] = 0xA7;  // unknown command with a good CRC
+    storeCrcHighFirst(out + n - 2, crc16Modbus(out, n - 2));
+    EXPECT_EQ(link.send(n), 0xE0);
 }
 
 TEST(SimBootloader, FaultsSurfaceAsTheLinksExceptions) {
-    struct Case {
-        FaultKind kind;
-        int expected;  // 0 timeout, 1 transfer, 2 business, 3 hid_get_report
+    const std::pair<Fault, const char*> cases[] = {
+        {Fault::atCommand(FaultKind::NoReply, CMD_DATA, 1), "timeout"},
+        {Fault::atCommand(FaultKind::WrongMarker, CMD_DATA, 1), "transfer"},
+        {Fault::atCommand(FaultKind::WrongChecksum, CMD_DATA, 1), "transfer"},
+        {Fault::atCommand(FaultKind::OversizeLength, CMD_DATA, 1), "transfer"},
+        {Fault::atCommand(FaultKind::WrongCrc, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::CrcLowFirst, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::WrongResponseCode, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::ShortFirstPack, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::HugeDataLength, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::Overshoot, CMD_DATA, 1), "business"},
+        {Fault::atCommand(FaultKind::Disconnect, CMD_DATA, 1), "hid_get_report failed"},
+        {Fault::statusAt(CMD_DATA, 0xE8, 1), "status E8"},
+        // The answers to packs that do not end a command are not examined.
+        {Fault::atReport(FaultKind::WrongMarker, 0), "status 0"},
+        {Fault::atReport(FaultKind::OversizeLength, 4), "status 0"},
     };
-    const Case cases[] = {
-        {FaultKind::NoReply, 0},           {FaultKind::WrongMarker, 1},   {FaultKind::WrongChecksum, 1},
-        {FaultKind::OversizeLength, 1},    {FaultKind::WrongCrc, 2},      {FaultKind::CrcLowFirst, 2},
-        {FaultKind::WrongResponseCode, 2}, {FaultKind::ShortFirstPack, 2}, {FaultKind::HugeDataLength, 2},
-        {FaultKind::Overshoot, 2},         {FaultKind::Disconnect, 3},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.kind));
+    for (const auto& [fault, expected] : cases) {
+        SCOPED_TRACE(expected);
         SimLink link;
-        link.device->addFault(Fault::atCommand(c.kind, CMD_DATA, 1));
-        int got = -1;
+        link.device->addFault(fault);
+        std::string got;
         try {
-            upgrade(link.connection, test::makeImage());
+            char text[16];
+            std::snprintf(text, sizeof text, "status %X", upgrade(link.connection, test::makeImage()));
+            got = text;
         } catch (const timeout_exception&) {
-            got = 0;
+            got = "timeout";
         } catch (const transfer_pack_exception&) {
-            got = 1;
+            got = "transfer";
         } catch (const business_pack_exception&) {
-            got = 2;
+            got = "business";
         } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "hid_get_report failed");
-            got = 3;
+            got = e.what();
         }
-        EXPECT_EQ(got, c.expected);
-        EXPECT_EQ(link.device->commands().size(), 3u);  // header, blocks 0 and 1
+        EXPECT_EQ(got, expected);
+        if (fault.command >= 0) {
+            EXPECT_EQ(link.device->commands().size(), 3u);  // header, blocks 0 and 1
+        }
     }
-}
-
-TEST(SimBootloader, StatusFaultAndIntermediateReplies) {
-    SimLink link;
-    link.device->addFault(Fault::statusAt(CMD_DATA, 0xE8, 2));
-    // The answers to packs that do not end a command are never examined.
-    link.device->addFault(Fault::atReport(FaultKind::WrongMarker, 0));
-    link.device->addFault(Fault::atReport(FaultKind::OversizeLength, 4));
-    EXPECT_EQ(upgrade(link.connection, test::makeImage()), 0xE8);
-    EXPECT_EQ(link.device->commands().back().status, 0xE8);
-}
-
-TEST(SimBootloader, DisconnectEndsTheDevice) {
-    SimLink link;
-    link.device->addFault(Fault::atReport(FaultKind::Disconnect, 1));  // inside the header
-    EXPECT_THROW(upgrade(link.connection, test::makeImage()), std::runtime_error);
-    EXPECT_FALSE(link.device->present());
-    EXPECT_TRUE(link.bus.enumerate().empty());
-    const uint8_t pack[7] = {};
-    try {
-        link.connection.exchange(pack, 7, 0, true, 10);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "hid_set_report failed");
-    }
+    SimLink gone;  // a device that vanished fails the next write
+    gone.device->addFault(Fault::atReport(FaultKind::Disconnect, 1));
+    EXPECT_THROW(upgrade(gone.connection, test::makeImage()), std::runtime_error);
+    EXPECT_TRUE(gone.bus.enumerate().empty());
+    EXPECT_THROW(gone.connection.exchange(gone.connection.request(), 7, 0, true, 10), std::runtime_error);
 }
 
 TEST(SimBootloader, LongResponsesTravelInSeveralReports) {

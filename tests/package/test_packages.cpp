@@ -13,12 +13,6 @@ namespace iap::test {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> solidBmpWithAlpha(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-    std::vector<uint8_t> rgba;
-    for (int i = 0; i < w * h; ++i) rgba.insert(rgba.end(), {r, g, b, a});
-    return skin::encodeBmp(w, h, rgba, true);
-}
-
 std::vector<uint8_t> solidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     std::vector<uint8_t> rgba;
     for (int i = 0; i < w * h; ++i) rgba.insert(rgba.end(), {r, g, b, 255});
@@ -38,9 +32,7 @@ Package testPackage() {
     p.firmware = testFirmware(1000);
     p.deviceIds = {{0x01, 0x5750, 0x0483}, {0x01, 0x5751, 0x0483}, {0x01, 0x5752, 0x0483}};
     p.colours = defaultColours();
-    for (uint32_t id = 0; id < 19; ++id) {
-        p.images.push_back({id, solidBmp(2, 2, static_cast<uint8_t>(id), 0x20, 0x30)});
-    }
+    for (uint32_t id = 0; id < 19; ++id) p.images.push_back({id, solidBmp(2, 2, uint8_t(id), 0x20, 0x30)});
     return p;
 }
 
@@ -68,11 +60,6 @@ std::vector<uint8_t> readBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = (fs::path(base && *base ? base : "/tmp") / "iap-test-XXXXXX").string();
@@ -83,13 +70,6 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
-}
-
-ScopedCwd::ScopedCwd(const fs::path& dir) : previous_(fs::current_path()) { fs::current_path(dir); }
-
-ScopedCwd::~ScopedCwd() {
-    std::error_code ec;
-    fs::current_path(previous_, ec);
 }
 
 }  // namespace iap::test

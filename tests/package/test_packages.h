@@ -1,37 +1,28 @@
-// Helpers for the package tests: small images, complete test packages and
-// temporary folders.
+// Helpers for the package tests: images, complete packages, temporary folders.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <string>
 #include <vector>
 
 #include "package/package_format.h"
 
 namespace iap::test {
 
-// A w x h bitmap whose every pixel is (r, g, b) (24-bit), or with alpha a
-// (32-bit).
+// A w x h 24-bit bitmap whose every pixel is (r, g, b).
 std::vector<uint8_t> solidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b);
-std::vector<uint8_t> solidBmpWithAlpha(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
-
 // A firmware image of 128 + payloadSize bytes with the given block size.
 std::vector<uint8_t> testFirmware(size_t payloadSize, uint16_t blockSize = 256);
-
-// A complete package: 3 device IDs, ten default colours, images 0..18 as
-// 2 x 2 bitmaps whose red channel is the image id, a 1000-byte payload.
+// 3 device IDs, the ten default colours, images 0..18 as 2 x 2 bitmaps whose
+// red channel is the image id, a 1000-byte payload.
 Package testPackage();
-
 // An executable of n bytes (a recognisable pattern, no package).
 std::vector<uint8_t> fakeExecutable(size_t n);
-
 // exe followed by the encoded package.
 std::vector<uint8_t> withPackage(const std::vector<uint8_t>& exe, const Package& package);
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readBytes(const std::filesystem::path& path);
-std::string readText(const std::filesystem::path& path);
 
 // A fresh folder, removed with its content at the end of the scope.
 class TempDir {
@@ -40,21 +31,11 @@ public:
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::filesystem::path& path() const { return path_; }
 
 private:
     std::filesystem::path path_;
-};
-
-// Changes the working directory for the scope.
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const std::filesystem::path& dir);
-    ~ScopedCwd();
-
-private:
-    std::filesystem::path previous_;
 };
 
 }  // namespace iap::test

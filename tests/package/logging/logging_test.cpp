@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "app/logging.h"
@@ -13,7 +12,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> crlfLines(const std::string& text) {
+// The lines of a log file; each must end in CR LF.
+std::vector<std::string> crlfLines(const fs::path& file) {
+    const std::vector<uint8_t> bytes = test::readBytes(file);
+    const std::string text(bytes.begin(), bytes.end());
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
@@ -25,93 +27,71 @@ std::vector<std::string> crlfLines(const std::string& text) {
 
 const std::regex kLine(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(basic_logg|basic_logger)\] \[info\] (.*))");
 
+// Each test runs in a fresh current directory, where the log is written.
 class LoggingTest : public ::testing::Test {
 protected:
-    LoggingTest() : cwd(dir.path()) {}
-    ~LoggingTest() override { setLogFileOptions({}); }
+    LoggingTest() : previous(fs::current_path()) { fs::current_path(dir.path()); }
+    ~LoggingTest() override {
+        setLogFileOptions({});
+        fs::current_path(previous);
+    }
     test::TempDir dir;
-    test::ScopedCwd cwd;
+    fs::path previous;
 };
 
-TEST_F(LoggingTest, LinesCarryTimeLoggerNameInfoAndEndInCrLf) {
-    createShellLogger();
-    basic_logg->info("Log system OK");
-    createMainLogger();
-    basic_logger->info("UIThreadEventHandler e.eventType.{}", 3u);
-    basic_logger->info("pos: ({:.2f}, {:.2f}), size: ({:.2f}, {:.2f})", 380.0f, 290.0f, 111.0f, 38.0f);
-    EXPECT_EQ(basic_logg->level(), spdlog::level::trace);
-    EXPECT_EQ(spdlog::get("basic_logger"), basic_logger);
-    closeLoggers();
-
-    const std::vector<std::string> lines = crlfLines(test::readText("basic-log.txt"));
-    ASSERT_EQ(lines.size(), 3u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, kLine)) << lines[0];
-    EXPECT_EQ(m[1], "basic_logg");
-    EXPECT_EQ(m[2], "Log system OK");
-    ASSERT_TRUE(std::regex_match(lines[1], m, kLine)) << lines[1];
-    EXPECT_EQ(m[1], "basic_logger");
-    EXPECT_EQ(m[2], "UIThreadEventHandler e.eventType.3");
-    ASSERT_TRUE(std::regex_match(lines[2], m, kLine)) << lines[2];
-    EXPECT_EQ(m[2], "pos: (380.00, 290.00), size: (111.00, 38.00)");
-}
-
-TEST_F(LoggingTest, ASecondRunAppendsToTheFirst) {
-    for (const char* run : {"first run", "second run"}) {
+TEST_F(LoggingTest, LinesCarryTimeLoggerNameInfoAndEndInCrLfAndRunsAppend) {
+    basic_logg->info("before any logger: discarded");
+    for (const char* run : {"first", "second"}) {
         createShellLogger();
+        basic_logg->info("Log system OK");
         createMainLogger();
-        basic_logg->info(run);
-        basic_logger->info("{} done", run);
+        basic_logger->info("UIThreadEventHandler e.eventType.{}", 3u);
+        basic_logger->info("pos: ({:.2f}, {:.2f}), size: ({:.2f}, {:.2f}) {}", 380.0f, 290.0f, 111.0f, 38.0f, run);
+        EXPECT_EQ(basic_logg->level(), spdlog::level::trace);
+        EXPECT_EQ(spdlog::get("basic_logger"), basic_logger);
         closeLoggers();
     }
-    const std::vector<std::string> lines = crlfLines(test::readText("basic-log.txt"));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_NE(lines[0].find("] first run"), std::string::npos);
-    EXPECT_NE(lines[1].find("] first run done"), std::string::npos);
-    EXPECT_NE(lines[2].find("] second run"), std::string::npos);
-    EXPECT_NE(lines[3].find("] second run done"), std::string::npos);
-}
-
-TEST_F(LoggingTest, BeforeCreationLinesAreDiscardedQuietly) {
-    ASSERT_TRUE(basic_logg);
-    ASSERT_TRUE(basic_logger);
-    basic_logg->info("nobody reads this");
-    basic_logger->info("nor this {}", 1);
-    closeLoggers();
-    EXPECT_FALSE(fs::exists("basic-log.txt"));
+    const std::vector<std::string> lines = crlfLines("basic-log.txt");
+    const char* const expected[][2] = {
+        {"basic_logg", "Log system OK"},
+        {"basic_logger", "UIThreadEventHandler e.eventType.3"},
+        {"basic_logger", "pos: (380.00, 290.00), size: (111.00, 38.00) first"},
+        {"basic_logg", "Log system OK"},
+        {"basic_logger", "UIThreadEventHandler e.eventType.3"},
+        {"basic_logger", "pos: (380.00, 290.00), size: (111.00, 38.00) second"},
+    };
+    ASSERT_EQ(lines.size(), 6u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, kLine)) << lines[i];
+        EXPECT_EQ(m[1], expected[i][0]);
+        EXPECT_EQ(m[2], expected[i][1]);
+    }
 }
 
 TEST_F(LoggingTest, RotationBoundsTheLogAndBothLoggersShareIt) {
-    LogFileOptions options;
-    options.maxFileSize = 4096;
-    options.maxFiles = 2;
-    setLogFileOptions(options);
+    setLogFileOptions({"basic-log.txt", 4096, 2});
     createShellLogger();
     createMainLogger();
     // Both loggers write from their own threads; one shared sink rotates.
-    constexpr int kLines = 2000;
     std::thread shell([] {
-        for (int i = 0; i < kLines; ++i) basic_logg->info("frame {} OK", i);
+        for (int i = 0; i < 2000; ++i) basic_logg->info("frame {} OK", i);
     });
     std::thread main([] {
-        for (int i = 0; i < kLines; ++i) basic_logger->info("main_gui {} OK", i);
+        for (int i = 0; i < 2000; ++i) basic_logger->info("main_gui {} OK", i);
     });
     shell.join();
     main.join();
     basic_logger->info("last line");
     closeLoggers();
 
-    EXPECT_TRUE(fs::exists("basic-log.txt"));
-    EXPECT_TRUE(fs::exists("basic-log.1.txt"));
-    EXPECT_TRUE(fs::exists("basic-log.2.txt"));
     EXPECT_FALSE(fs::exists("basic-log.3.txt"));
     for (const char* name : {"basic-log.txt", "basic-log.1.txt", "basic-log.2.txt"}) {
+        ASSERT_TRUE(fs::exists(name)) << name;
         EXPECT_LE(fs::file_size(name), 4096u) << name;
-        for (const std::string& line : crlfLines(test::readText(name))) {
-            EXPECT_TRUE(std::regex_match(line, kLine)) << name << ": " << line;
-        }
+        for (const std::string& line : crlfLines(name)) EXPECT_TRUE(std::regex_match(line, kLine)) << name << ": " << line;
     }
-    const std::vector<std::string> newest = crlfLines(test::readText("basic-log.txt"));
+    const std::vector<std::string> newest = crlfLines("basic-log.txt");
     ASSERT_FALSE(newest.empty());
     EXPECT_NE(newest.back().find("] last line"), std::string::npos);
 }
