@@ -3,20 +3,17 @@
 # the testbed of umockdev_e2e_driver, and the driver's device commands.
 #
 # Environment (set by CTest): IAP_TOOL (usb-iap-tool), IAP_PACK, IAP_SHOTS,
-# IAP_CLOSE_WINDOW; set by the driver: UMOCKDEV_DIR, IAP_UMOCK_CTL,
-# IAP_UMOCK_REPLY, IAP_UMOCK_PRELOAD.
+# IAP_CLOSE_WINDOW; set by the driver: UMOCKDEV_DIR, IAP_UMOCK_PRELOAD, and
+# fds 3 (commands) and 4 (answers).
 source "$(dirname "${BASH_SOURCE[0]}")/../gui/lib.sh"
 
-[ -n "${IAP_UMOCK_CTL:-}" ] || fail "run under umockdev_e2e_driver"
+[ -n "${IAP_UMOCK_PRELOAD:-}" ] || fail "run under umockdev_e2e_driver"
 
 # umock COMMAND...: one driver command; its answer in UMOCK_REPLY.
 umock() {
-    echo "$*" >"$IAP_UMOCK_CTL"
-    read -r UMOCK_REPLY <"$IAP_UMOCK_REPLY"
-    case "$UMOCK_REPLY" in
-        ok*) return 0 ;;
-        *) fail "device command \"$*\": $UMOCK_REPLY" ;;
-    esac
+    echo "$*" >&3
+    read -r UMOCK_REPLY <&4
+    [[ "$UMOCK_REPLY" == ok* ]] || fail "device command \"$*\": $UMOCK_REPLY"
 }
 
 # expect_state KEY=VALUE...: the emulated device's state holds each pair.
@@ -40,33 +37,11 @@ make_real_tool() {
     chmod +x "$out"
 }
 
-# start_real_tool EXE: the tool inside the testbed.
-start_real_tool() {
-    LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" start_tool "$1"
-}
-
-# open_real_tool EXE: starts the tool inside the testbed and waits for its
-# window. A tool that could not open its window (seen rarely on a loaded
-# machine, before any device is touched) is started once more, with a note.
+# open_real_tool EXE: the tool inside the testbed (without the driver's
+# pipes), and its window.
 open_real_tool() {
-    local attempt
-    for attempt in 1 2; do
-        start_real_tool "$1"
-        while kill -0 "$TOOL_PID" 2>/dev/null; do
-            if xdotool search --name '^USB IAP tool$' >/dev/null 2>&1; then
-                wait_window
-                return 0
-            fi
-            sleep 0.2
-        done
-        wait "$TOOL_PID" || true
-        TOOL_PID=""
-        grep -q 'cannot open the window' "$WORK/out.txt" || fail "the tool ended before its window appeared"
-        echo "note: attempt $attempt: the tool could not open its window; starting it again" >&2
-        cat "$WORK/out.txt" >&2
-        rm -f "$LOG"
-    done
-    fail "the tool could not open its window"
+    LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" start_tool "$1" 3>&- 4>&-
+    wait_window
 }
 
 # Open descriptors of the tool on PTYs (the fake nodes are PTYs).

@@ -22,13 +22,13 @@ before=$(shot umockdev-devinfo-app)
 click $TOBOOT_XY
 wait_log "onbusinessToBoot progress_pos" 1 30
 wait_log "e.message.c_str().PASS" 2 30
-umock wait-mode boot 10
+umock wait boot 10
 expect_state mode=boot pid=5679 plugs=2
 
 click $START_XY
 wait_log "e.message.c_str().PASS" 4 60
 umock flash "$WORK/payload.bin"
-umock wait-mode app 10
+umock wait app 10
 expect_state mode=app pid=5678 bcd=0234 plugs=3
 
 click $DEVINFO_XY

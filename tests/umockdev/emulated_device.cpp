@@ -1,5 +1,7 @@
 #include "emulated_device.h"
 
+#include <algorithm>
+
 namespace iap::umock {
 namespace {
 
@@ -20,6 +22,31 @@ UsbHidIdentity identityOf(const sim::SimBootloader& core) {
 }
 
 }  // namespace
+
+sim::BootloaderConfig deviceConfig(sim::Mode mode, uint16_t bcdDevice) {
+    sim::BootloaderConfig config;
+    config.reportId = kReportId;
+    config.vendorId = kVendorId;
+    config.appProductId = kAppProductId;
+    config.bootProductId = kBootProductId;
+    config.bcdDevice = bcdDevice;
+    config.mode = mode;
+    return config;
+}
+
+std::vector<uint8_t> descriptorWithUsagePage(uint16_t usagePage) {
+    std::vector<uint8_t> d = sim::vendorDescriptor(kReportId);
+    d[1] = static_cast<uint8_t>(usagePage & 0xFF);  // 06 lo hi comes first
+    d[2] = static_cast<uint8_t>(usagePage >> 8);
+    return d;
+}
+
+std::vector<uint8_t> descriptorWithoutReportId() {
+    std::vector<uint8_t> d = sim::vendorDescriptor(kReportId);
+    const auto item = std::find(d.begin(), d.end(), uint8_t{0x85});
+    d.erase(item, item + 2);
+    return d;
+}
 
 EmulatedDevice::EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale)
     : bed_(bed), timeScale_(timeScale), core_(std::move(config)) {
@@ -44,17 +71,23 @@ EmulatedDevice::~EmulatedDevice() {
         changed_.notify_all();
     }
     worker_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (node_ != nullptr) {
-        bed_.unplug(*node_);
-        node_ = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (node_ != nullptr) {
+            bed_.unplug(*node_);
+            node_ = nullptr;
+        }
+    }
+    // A write that came in just before an unplug may still be in onReport.
+    for (FakeHidraw* node : nodes_) {
+        node->retire();
     }
 }
 
 void EmulatedDevice::plugLocked() {
     node_ = &bed_.plug(identityOf(core_),
                        [this](const uint8_t* data, size_t length) { return onReport(data, length); });
-    ++plugs_;
+    nodes_.push_back(node_);
     changed_.notify_all();
 }
 
@@ -102,10 +135,6 @@ void EmulatedDevice::run() {
     }
 }
 
-void EmulatedDevice::setDescriptor(std::vector<uint8_t> descriptor) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    core_.setDescriptor(std::move(descriptor));
-}
 
 void EmulatedDevice::addFault(const sim::Fault& fault) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -133,10 +162,6 @@ std::string EmulatedDevice::nodePath() {
     return node_ != nullptr ? node_->nodePath() : std::string();
 }
 
-bool EmulatedDevice::present() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return node_ != nullptr;
-}
 
 bool EmulatedDevice::waitForMode(sim::Mode mode, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -175,19 +200,11 @@ bool EmulatedDevice::upgradePassed() {
     return core_.upgradePassed();
 }
 
-std::vector<sim::CommandRecord> EmulatedDevice::commands() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.commands();
-}
 
-size_t EmulatedDevice::outputReports() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.outputReportCount();
-}
 
 size_t EmulatedDevice::plugCount() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return plugs_;
+    return nodes_.size();
 }
 
 }  // namespace iap::umock

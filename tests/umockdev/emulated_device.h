@@ -23,6 +23,20 @@
 
 namespace iap::umock {
 
+// The IDs under which the tests' packages list the device.
+inline constexpr uint16_t kVendorId = 0x1234;
+inline constexpr uint16_t kAppProductId = 0x5678;
+inline constexpr uint16_t kBootProductId = 0x5679;
+inline constexpr uint8_t kReportId = 0x01;
+
+// The model's configuration with those IDs.
+sim::BootloaderConfig deviceConfig(sim::Mode mode, uint16_t bcdDevice = 0x0100);
+
+// The vendor descriptor with another usage page, or without its Report ID
+// item.
+std::vector<uint8_t> descriptorWithUsagePage(uint16_t usagePage);
+std::vector<uint8_t> descriptorWithoutReportId();
+
 class EmulatedDevice {
 public:
     // Plugs the device at once. switchDelay milliseconds are multiplied by
@@ -32,8 +46,6 @@ public:
     EmulatedDevice(const EmulatedDevice&) = delete;
     EmulatedDevice& operator=(const EmulatedDevice&) = delete;
 
-    // Replaces the report descriptor; takes effect at the next plug.
-    void setDescriptor(std::vector<uint8_t> descriptor);
     void addFault(const sim::Fault& fault);
 
     // Unplugs now / plugs again (a new node) in the current mode.
@@ -42,8 +54,7 @@ public:
 
     // The node now plugged, or "" while the device is away.
     std::string nodePath();
-    bool present();
-    // Waits until the device is present in mode (after a restart).
+    // Waits until the device is present in mode, after any pending restart.
     bool waitForMode(sim::Mode mode, std::chrono::milliseconds limit);
     // Waits until the device is away.
     bool waitForAbsence(std::chrono::milliseconds limit);
@@ -53,8 +64,6 @@ public:
     uint16_t bcdDevice();
     std::vector<uint8_t> flash();
     bool upgradePassed();
-    std::vector<sim::CommandRecord> commands();
-    size_t outputReports();
     size_t plugCount();
 
 private:
@@ -75,7 +84,7 @@ private:
     std::condition_variable changed_;
     sim::SimBootloader core_;
     FakeHidraw* node_ = nullptr;
-    size_t plugs_ = 0;
+    std::vector<FakeHidraw*> nodes_;  // every node plugged so far
     std::deque<Restart> restarts_;
     bool stopping_ = false;
     std::thread worker_;

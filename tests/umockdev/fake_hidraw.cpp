@@ -58,7 +58,6 @@ FakeHidraw::FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> 
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&FakeHidraw::onIoctl), this);
     g_signal_connect(handler_, "handle-read", G_CALLBACK(&FakeHidraw::onRead), this);
     g_signal_connect(handler_, "handle-write", G_CALLBACK(&FakeHidraw::onWrite), this);
-    g_signal_connect(handler_, "client-connected", G_CALLBACK(&FakeHidraw::onConnected), this);
 }
 
 FakeHidraw::~FakeHidraw() {
@@ -80,12 +79,6 @@ int FakeHidraw::onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* se
 int FakeHidraw::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     static_cast<FakeHidraw*>(self)->handleWrite(client);
     return TRUE;
-}
-
-void FakeHidraw::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, void* self) {
-    auto* node = static_cast<FakeHidraw*>(self);
-    std::lock_guard<std::mutex> lock(node->mutex_);
-    ++node->clients_;
 }
 
 void FakeHidraw::handleIoctl(UMockdevIoctlClient* client) {
@@ -155,25 +148,20 @@ void FakeHidraw::completeRead(UMockdevIoctlClient* client, const Report& report)
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const size_t n = std::min<size_t>(static_cast<size_t>(arg->data_len), report.size());
     umockdev_ioctl_data_update(arg, 0, const_cast<uint8_t*>(report.data()), static_cast<int>(n));
-    ++inputReportsRead_;
     umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
 }
 
 void FakeHidraw::handleWrite(UMockdevIoctlClient* client) {
+    std::lock_guard<std::mutex> busy(writeMutex_);
     if (isGone()) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const size_t length = static_cast<size_t>(arg->data_len);
-    const Report written(arg->data, arg->data + length);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++outputReports_;
-    }
     std::vector<Report> replies;
     if (responder_) {
-        replies = responder_(written.data(), written.size());
+        replies = responder_(arg->data, length);
     }
     // The replies are queued before the write returns, as a device that
     // answers at once would have them ready for the next read.
@@ -222,29 +210,19 @@ void FakeHidraw::hangUp() {
     peerFd_ = -1;
 }
 
+void FakeHidraw::retire() {
+    hangUp();
+    std::lock_guard<std::mutex> busy(writeMutex_);
+}
+
 bool FakeHidraw::isGone() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return gone_;
 }
 
-size_t FakeHidraw::outputReports() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return outputReports_;
-}
-
-size_t FakeHidraw::inputReportsRead() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return inputReportsRead_;
-}
-
 size_t FakeHidraw::inputReportsPending() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pending_.size();
-}
-
-size_t FakeHidraw::clientsConnected() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return clients_;
 }
 
 }  // namespace iap::umock

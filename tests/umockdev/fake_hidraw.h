@@ -53,20 +53,18 @@ public:
     void deliver(Report report);
     // The device is gone (any thread; idempotent).
     void hangUp();
+    // hangUp(), then waits until no responder call runs any more: after it
+    // the responder's owner may go. Not with a lock held that the responder
+    // takes.
+    void retire();
     bool isGone() const;
-
-    // Counters for tests.
-    size_t outputReports() const;
-    size_t inputReportsRead() const;
+    // Input reports queued and not read yet.
     size_t inputReportsPending() const;
-    // The client's open() calls seen so far (each connects to the handler).
-    size_t clientsConnected() const;
 
 private:
     static int onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static int onRead(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static int onWrite(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
-    static void onConnected(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
 
     void handleIoctl(UMockdevIoctlClient* client);
     void handleRead(UMockdevIoctlClient* client);
@@ -82,13 +80,11 @@ private:
     const Responder responder_;
     UMockdevIoctlBase* handler_ = nullptr;
 
+    std::mutex writeMutex_;  // held across the responder call
     mutable std::mutex mutex_;
     std::deque<Report> pending_;
     std::deque<UMockdevIoctlClient*> waitingReaders_;
     bool gone_ = false;
-    size_t outputReports_ = 0;
-    size_t inputReportsRead_ = 0;
-    size_t clients_ = 0;
 };
 
 }  // namespace iap::umock

@@ -1,6 +1,7 @@
 #include "testbed.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -8,13 +9,31 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace iap::umock {
 namespace {
 
 std::atomic<bool> g_testbedExists{false};
+
+bool preloadActive() {
+    // The preload library exports its ioctl tree helpers.
+    return dlsym(RTLD_DEFAULT, "ioctl_tree_read") != nullptr;
+}
+
+// "old:extra", or "extra" when old is unset or empty.
+void appendEnv(const char* name, const std::string& extra, bool front) {
+    const char* old = std::getenv(name);
+    std::string value = extra;
+    if (old != nullptr && *old != '\0') {
+        value = front ? extra + ":" + old : std::string(old) + ":" + extra;
+    }
+    ::setenv(name, value.c_str(), 1);
+}
 
 std::string hex(const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -37,8 +56,8 @@ void put16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-}  // namespace
-
+// USB device descriptor followed by the configuration (interface, HID and
+// two interrupt endpoints), as the sysfs "descriptors" attribute holds them.
 std::vector<uint8_t> usbDescriptors(const UsbHidIdentity& id) {
     std::vector<uint8_t> d = {18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64};
     put16(d, id.vendorId);
@@ -55,14 +74,49 @@ std::vector<uint8_t> usbDescriptors(const UsbHidIdentity& id) {
     return d;
 }
 
-bool Testbed::preloadActive() {
-    // The preload library exports its ioctl tree helpers.
-    return dlsym(RTLD_DEFAULT, "ioctl_tree_read") != nullptr;
+void check(gboolean ok, GError* error, const char* what) {
+    if (!ok) {
+        const std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error(std::string(what) + ": " + message);
+    }
 }
 
-Testbed::Testbed(bool requirePreload) {
-    if (requirePreload && !preloadActive()) {
-        throw std::runtime_error("libumockdev-preload is not loaded (run under umockdev-wrapper)");
+}  // namespace
+
+int enterTestbedProcess(char** argv) {
+    if (!preloadActive()) {
+        if (std::getenv("IAP_UMOCK_REEXEC") != nullptr) {
+            std::fprintf(stderr, "libumockdev-preload.so.0 did not load (is umockdev installed?)\n");
+            return 1;
+        }
+        ::setenv("IAP_UMOCK_REEXEC", "1", 1);
+        appendEnv("LD_PRELOAD", "libumockdev-preload.so.0", true);
+        // The preload library now comes before the sanitizer runtime.
+        appendEnv("ASAN_OPTIONS", "verify_asan_link_order=0", false);
+        ::execv("/proc/self/exe", argv);
+        std::perror("re-exec with libumockdev-preload");
+        return 1;
+    }
+    std::string dir;
+    if (const char* env = std::getenv("IAP_UMOCKDEV_TMPDIR"); env != nullptr && *env != '\0') {
+        dir = env;
+    } else {
+        char exe[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+        dir.assign(exe, n > 0 ? static_cast<size_t>(n) : 0);
+        dir = dir.substr(0, dir.find_last_of('/') + 1) + "umockdev-tmp";
+    }
+    if (::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST) {
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    std::signal(SIGHUP, SIG_IGN);
+    return 0;
+}
+
+Testbed::Testbed() {
+    if (!preloadActive()) {
+        throw std::runtime_error("libumockdev-preload is not loaded (see enterTestbedProcess)");
     }
     if (g_testbedExists.exchange(true)) {
         throw std::logic_error("one umockdev testbed per process");
@@ -120,9 +174,9 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "A: idVendor=" + fmt("%04x", id.vendorId) + "\n";
     rec += "A: idProduct=" + fmt("%04x", id.productId) + "\n";
     rec += "A: bcdDevice=" + fmt("%04x", id.bcdDevice) + "\n";
-    rec += "A: manufacturer=" + id.manufacturer + "\n";
+    rec += "A: manufacturer=IAP Test\n";
     rec += "A: product=" + id.product + "\n";
-    rec += "A: serial=" + id.serial + "\n";
+    rec += "A: serial=0001\n";
     rec += "A: busnum=1\nA: devnum=" + std::to_string(devnum) + "\n";
     rec += "A: speed=12\nA: bConfigurationValue=1\nA: bNumConfigurations=1\n";
     rec += "A: bNumInterfaces= 1\nA: bDeviceClass=00\nA: bMaxPacketSize0=64\n";
@@ -139,14 +193,11 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "P: " + dev.hid.substr(4) + "\n";
     rec += "E: SUBSYSTEM=hid\nE: DRIVER=hid-generic\n";
     rec += "E: HID_ID=" + fmt("0003:%08X:%08X", id.vendorId, id.productId) + "\n";
-    rec += "E: HID_NAME=" + id.manufacturer + " " + id.product + "\n";
+    rec += "E: HID_NAME=IAP Test " + id.product + "\n";
     rec += "E: HID_PHYS=usb-0000:00:14.0-" + std::to_string(seq + 1) + "/input0\n";
-    rec += "E: HID_UNIQ=" + id.serial + "\n";
+    rec += "E: HID_UNIQ=0001\n";
     rec += "E: MODALIAS=" + fmt("hid:b0003g0001v%08Xp%08X", id.vendorId, id.productId) + "\n";
-    if (!id.reportDescriptor.empty()) {
-        rec += "H: report_descriptor=" + hex(id.reportDescriptor) + "\n";
-    }
-    rec += "\n";
+    rec += "H: report_descriptor=" + hex(id.reportDescriptor) + "\n\n";
 
     rec += "P: " + dev.hidraw.substr(4) + "\n";
     rec += "N: " + nodeName + "\n";
@@ -156,15 +207,7 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "L: device=../..\n\n";
 
     GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(bed_, rec.c_str(), &error)) {
-        std::string message = error ? error->message : "unknown error";
-        g_clear_error(&error);
-        throw std::runtime_error("umockdev_testbed_add_from_string: " + message);
-    }
-    if (id.reportDescriptor.empty()) {
-        // A hid device without a descriptor still has the attribute.
-        umockdev_testbed_set_attribute_binary(bed_, dev.hid.c_str(), "report_descriptor", nullptr, 0);
-    }
+    check(umockdev_testbed_add_from_string(bed_, rec.c_str(), &error), error, "add_from_string");
 
     const std::string nodePath = "/dev/" + nodeName;
     const int master = umockdev_testbed_get_dev_fd(bed_, nodePath.c_str());
@@ -177,11 +220,8 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     dev.node = &node;
     relabel(dev, node, placeholder);
 
-    if (!umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error)) {
-        std::string message = error ? error->message : "unknown error";
-        g_clear_error(&error);
-        throw std::runtime_error("umockdev_testbed_attach_ioctl: " + message);
-    }
+    check(umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error), error,
+          "attach_ioctl");
     for (const std::string* path : {&dev.usb, &dev.interface, &dev.hid, &dev.hidraw}) {
         umockdev_testbed_uevent(bed_, path->c_str(), "add");
     }
@@ -255,15 +295,6 @@ void Testbed::unplug(FakeHidraw& node) {
     for (const std::string* path : {&dev.hidraw, &dev.hid, &dev.interface, &dev.usb}) {
         umockdev_testbed_remove_device(bed_, path->c_str());
     }
-}
-
-std::vector<std::string> Testbed::pluggedNodes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> out;
-    for (const Plugged& p : plugged_) {
-        out.push_back(p.node->nodePath());
-    }
-    return out;
 }
 
 }  // namespace iap::umock

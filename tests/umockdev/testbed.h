@@ -3,7 +3,7 @@
 // real hidapi (hidraw back-end), libudev and libusb see them.
 //
 // Facts of umockdev 0.17 that shape this harness:
-//  - the process must run with libumockdev-preload (see preload_main.cpp);
+//  - the process must run with libumockdev-preload (enterTestbedProcess);
 //  - one testbed per process;
 //  - fstat() on the node is not faked, so every node is relabelled with the
 //    device number of its PTY (sysfs "dev", /sys/dev/char, MAJOR/MINOR);
@@ -26,27 +26,26 @@ struct UsbHidIdentity {
     uint16_t vendorId = 0x1234;
     uint16_t productId = 0x5678;
     uint16_t bcdDevice = 0x0100;
-    std::string manufacturer = "IAP Test";
     std::string product = "IAP Test Device";
-    std::string serial = "0001";
     std::vector<uint8_t> reportDescriptor;
 };
 
-// USB device descriptor followed by the configuration (interface, HID and
-// two interrupt endpoints), as the sysfs "descriptors" attribute holds them.
-std::vector<uint8_t> usbDescriptors(const UsbHidIdentity& identity);
+// Readies this process for a testbed: starts it again with
+// libumockdev-preload first in LD_PRELOAD when the library is not loaded yet
+// (then returns only on failure, with 1; no endless re-exec), points TMPDIR
+// at $IAP_UMOCKDEV_TMPDIR or umockdev-tmp next to the binary (so that a
+// crashed run leaves its testbed in the build folder), and ignores SIGHUP:
+// hidapi opens the PTY-backed node without O_NOCTTY, so a session leader
+// would take it as its controlling terminal and be hung up with it.
+// Returns 0 when the process may go on.
+int enterTestbedProcess(char** argv);
 
 class Testbed {
 public:
-    // requirePreload: the testbed serves only other processes (started with
-    // the preload library and $UMOCKDEV_DIR) when false.
-    explicit Testbed(bool requirePreload = true);
+    Testbed();  // throws without libumockdev-preload, or when one exists
     ~Testbed();
     Testbed(const Testbed&) = delete;
     Testbed& operator=(const Testbed&) = delete;
-
-    // True when libumockdev-preload is loaded into this process.
-    static bool preloadActive();
 
     std::string rootDir() const;
 
@@ -60,9 +59,6 @@ public:
     // sysfs tree and node disappear. Unknown or already unplugged: no-op.
     void unplug(FakeHidraw& node);
 
-    // Node paths of the devices plugged now, in plug order.
-    std::vector<std::string> pluggedNodes() const;
-
 private:
     struct Plugged {
         std::string usb, interface, hid, hidraw;  // sysfs paths
@@ -73,7 +69,7 @@ private:
     std::string ptyMapEntry(const FakeHidraw& node) const;
 
     UMockdevTestbed* bed_ = nullptr;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::vector<Plugged> plugged_;
     // Nodes live until the testbed goes: a client may still hold one open.
     std::vector<std::unique_ptr<FakeHidraw>> nodes_;

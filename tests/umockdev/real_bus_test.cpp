@@ -1,0 +1,265 @@
+// The machine's own stacks against fake hidraw nodes: first plain hidapi, for
+// what a hidraw node must do that the product tests cannot see (one report
+// per read, a hang-up ending a waiting read), then discovery and the upgrade
+// procedure on the real bus (makeRealBus) against the simulated bootloader.
+// What the real bus adds to the simulated one: descriptors from sysfs,
+// hidapi's write and poll()/read(), hang-ups seen by poll(), libudev
+// enumeration of devices that come and go. The end-to-end scripts run the
+// whole tool; these also run under the sanitizers.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <hidapi.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulated_device.h"
+#include "link/connection.h"
+#include "link/discovery.h"
+#include "link/real_bus.h"
+#include "package/firmware_image.h"
+#include "sim/sim_fault.h"
+#include "testbed.h"
+#include "ui/ui_event_queue.h"
+#include "upgrade/tool_context.h"
+#include "upgrade/upgrade_procedure.h"
+
+namespace iap::umock {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+Testbed& testbed() {
+    static Testbed bed;  // one per process
+    return bed;
+}
+
+// Each test plugs its own devices; they are unplugged after it.
+class RealBus : public ::testing::Test {
+protected:
+    FakeHidraw& plug(const std::vector<uint8_t>& descriptor, Responder responder = nullptr) {
+        UsbHidIdentity id;
+        id.productId = kBootProductId;
+        id.reportDescriptor = descriptor;
+        plugged_.push_back(&testbed().plug(id, std::move(responder)));
+        return *plugged_.back();
+    }
+    void TearDown() override {
+        for (FakeHidraw* node : plugged_) testbed().unplug(*node);
+    }
+    std::vector<FakeHidraw*> plugged_;
+};
+
+// Descriptors of this process open on the node's PTY, not counting the
+// node's own end while it is plugged.
+int clientFdsOn(const FakeHidraw& node) {
+    int count = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    while (dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd != ::dirfd(dir) && ::fstat(fd, &st) == 0 &&
+            S_ISCHR(st.st_mode) && st.st_rdev == node.rdev()) {
+            ++count;
+        }
+    }
+    ::closedir(dir);
+    return node.isGone() ? count : count - 1;
+}
+
+// A tool context on the real bus with a package for the emulated device.
+struct Rig {
+    explicit Rig(size_t payloadSize = 20000, uint16_t blockSize = 256) : bus(makeRealBus()) {
+        payload.resize(payloadSize);
+        uint32_t x = 0x2468ACE1u;
+        for (uint8_t& b : payload) b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+        ImageHeaderFields fields;
+        fields.blockSize = blockSize;
+        fields.swVersion = "V2.3.4";
+        state.firmware = buildFirmwareImage(fields, payload);
+        state.deviceIds = {{kReportId, kBootProductId, kVendorId}, {kReportId, kAppProductId, kVendorId}};
+        state.settings.retryNum = 3;
+        state.settings.switchDelay = 500;
+        state.settings.searchDeviceTimeout = 3000;
+        state.settings.readAckTimeout = 300;
+        bus->init();
+        ctx.state = &state;
+        ctx.bus = bus.get();
+        ctx.events = &events;
+        ctx.connection = &connection;
+    }
+    ~Rig() {
+        connection.record.close();
+        bus->exit();
+    }
+    // One upgrade attempt; "T:text" for EVENT_TIPS, "M:text" for EVENT_MSG.
+    std::vector<std::string> upgrade() {
+        ::testing::internal::CaptureStdout();
+        IAPProcess(ctx);
+        ::testing::internal::GetCapturedStdout();
+        std::vector<std::string> out;
+        while (events.pending() > 0) {
+            const UIEvent e = events.take();
+            out.push_back((e.eventType == EVENT_TIPS ? "T:" : "M:") + e.message);
+        }
+        return out;
+    }
+
+    std::vector<uint8_t> payload;
+    AppState state;
+    std::unique_ptr<DeviceBus> bus;
+    UIEventQueue events;
+    DeviceConnection connection;
+    ToolContext ctx;
+};
+
+TEST_F(RealBus, HidapiReadsOneReportAtATimeAndABlockingReadWaitsForOne) {
+    // Each output report is answered three times, reversed after the ID.
+    FakeHidraw& node = plug(sim::vendorDescriptor(kReportId), [](const uint8_t* data, size_t length) {
+        Report reply(data, data + length);
+        std::reverse(reply.begin() + 1, reply.end());
+        return std::vector<Report>(3, reply);
+    });
+    hid_device* dev = hid_open_path(node.nodePath().c_str());
+    ASSERT_NE(dev, nullptr) << "hid_open_path needs HIDIOCGRDESCSIZE";
+    Report out(64);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i);
+    ASSERT_EQ(hid_write(dev, out.data(), out.size()), 64);
+    Report expected = out;
+    std::reverse(expected.begin() + 1, expected.end());
+    for (int i = 0; i < 3; ++i) {
+        uint8_t in[128] = {};
+        ASSERT_EQ(hid_read_timeout(dev, in, sizeof in, 1000), 64) << "read " << i;
+        EXPECT_EQ(Report(in, in + 64), expected);
+    }
+    uint8_t in[64] = {};
+    EXPECT_EQ(hid_read_timeout(dev, in, sizeof in, 50), 0) << "nothing more queued";
+
+    std::thread late([&node] {
+        std::this_thread::sleep_for(100ms);
+        node.deliver(Report(64, 0x5A));
+    });
+    EXPECT_EQ(hid_read(dev, in, sizeof in), 64);  // blocking: no poll(), the read waits
+    EXPECT_EQ(in[10], 0x5A);
+    late.join();
+    hid_close(dev);
+}
+
+TEST_F(RealBus, UnplugEndsAWaitingReadAtOnceAndFailsWrites) {
+    FakeHidraw& node = plug(sim::vendorDescriptor(kReportId));
+    hid_device* dev = hid_open_path(node.nodePath().c_str());
+    ASSERT_NE(dev, nullptr);
+    std::thread unplugger([&] {
+        std::this_thread::sleep_for(100ms);
+        testbed().unplug(node);
+    });
+    uint8_t report[64] = {kReportId};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(hid_read_timeout(dev, report, sizeof report, 3000), -1) << "hang-up seen by poll()";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    unplugger.join();
+    EXPECT_EQ(hid_write(dev, report, sizeof report), -1);
+    hid_close(dev);
+    EXPECT_EQ(hid_open_path(node.nodePath().c_str()), nullptr);
+}
+
+TEST_F(RealBus, DiscoveryChoosesByTheSysfsDescriptorAndClosesTheOthers) {
+    Rig rig;
+    FakeHidraw& otherPage = plug(descriptorWithUsagePage(0xFF01));
+    FakeHidraw& otherReport = plug(sim::vendorDescriptor(0x02));
+    FakeHidraw& noReport = plug(descriptorWithoutReportId());
+    FakeHidraw& right = plug(sim::vendorDescriptor(kReportId));
+
+    DeviceRecord record;
+    std::atomic<bool> cancelled{false};
+    ::testing::internal::CaptureStdout();
+    SearchDevice(*rig.bus, rig.state.deviceIds, 2000, record, cancelled);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(record.isOpen());
+    EXPECT_EQ(record.reportId, kReportId);
+    EXPECT_EQ(record.usagePage, 0xFF00);
+    EXPECT_THAT(out, HasSubstr("usage: FF01"));
+    EXPECT_THAT(out, HasSubstr("reportId: 0002"));
+    for (const FakeHidraw* node : {&otherPage, &otherReport, &noReport}) {
+        EXPECT_EQ(clientFdsOn(*node), 0) << node->nodePath();
+    }
+    EXPECT_EQ(clientFdsOn(right), 1);
+    record.close();
+    EXPECT_EQ(clientFdsOn(right), 0);
+}
+
+TEST_F(RealBus, DeviceAttachedDuringTheSearchIsFoundByALaterPass) {
+    Rig rig;
+    std::unique_ptr<EmulatedDevice> device;
+    std::thread attach([&] {
+        std::this_thread::sleep_for(1200ms);
+        device = std::make_unique<EmulatedDevice>(testbed(), deviceConfig(sim::Mode::Bootloader));
+    });
+    DeviceRecord record;
+    std::atomic<bool> cancelled{false};
+    const auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStdout();
+    SearchDevice(*rig.bus, rig.state.deviceIds, 5000, record, cancelled);
+    ::testing::internal::GetCapturedStdout();
+    attach.join();
+    EXPECT_TRUE(record.isOpen());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
+    record.close();
+}
+
+TEST_F(RealBus, UnansweredReportTimesOutThroughPoll) {
+    Rig rig(2000);
+    rig.state.settings.readAckTimeout = 150;
+    EmulatedDevice device(testbed(), deviceConfig(sim::Mode::Bootloader));
+    device.addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xA1, 2));
+    EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT",
+                                           "T:Unknown exception", "M:Unknown exception"));
+    EXPECT_FALSE(rig.connection.record.isOpen());
+}
+
+TEST_F(RealBus, UnplugMidUpgradeFailsTheReadThenTheNextAttemptPassesByteExact) {
+    Rig rig(60000, 1024);
+    EmulatedDevice device(testbed(), deviceConfig(sim::Mode::Bootloader));
+    device.addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, 20));
+    EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT",
+                                           "T:hid_get_report failed", "M:hid_get_report failed"));
+    EXPECT_FALSE(rig.connection.record.isOpen());
+    ASSERT_TRUE(device.waitForAbsence(1s));
+
+    device.replug();
+    EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:PASS", "M:PASS"));
+    std::vector<uint8_t> flash = device.flash();
+    flash.resize(rig.payload.size());
+    EXPECT_EQ(flash, rig.payload);
+    EXPECT_EQ(rig.ctx.progress_pos.load(), rig.payload.size());
+    // The restart after the finish: back as the application, bcdDevice from
+    // the package's "V2.3.4", under a third node.
+    ASSERT_TRUE(device.waitForMode(sim::Mode::Application, 3s));
+    EXPECT_EQ(device.productId(), kAppProductId);
+    EXPECT_EQ(device.bcdDevice(), 0x0234);
+    EXPECT_EQ(device.plugCount(), 3u);
+}
+
+}  // namespace
+}  // namespace iap::umock
+
+int main(int argc, char** argv) {
+    // Listing the tests at build time needs no testbed.
+    const bool listing = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::string(arg) == "--gtest_list_tests";
+    });
+    if (!listing && iap::umock::enterTestbedProcess(argv) != 0) return 1;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
