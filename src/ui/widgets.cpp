@@ -106,7 +106,7 @@ void DrawCenteredText(const char* text, ImVec2 min, ImVec2 max) {
     for (size_t k = 0; k < lines.size(); ++k) {
         const TextLine& line = lines[k];
         if (line.end == line.begin) continue;
-        ImVec2 pos(centreX - std::ceil(line.width) / 2, top + static_cast<float>(k) * size);
+        ImVec2 pos(centreX - std::floor(line.width + 0.99999f) / 2, top + static_cast<float>(k) * size);
         draw->AddText(font, size, pos, colour, text + line.begin, text + line.end);
     }
 }
