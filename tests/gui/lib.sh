@@ -170,9 +170,9 @@ expect_clean_exit() {
 }
 
 # make_skin_tool OUT: the bare demo with a package whose skin is plain
-# colours: background (40,60,90), DEVINFO (200,40,40), START (40,200,40),
-# AUTOSTART (40,40,200), check box (220,220,40). Extra arguments go to the
-# generator.
+# colours: background (40,60,90) with its top 100 rows (90,60,40), DEVINFO
+# (200,40,40), START (40,200,40), AUTOSTART (40,40,200), check box
+# (220,220,40). Extra arguments go to the generator.
 make_skin_tool() {
     local out=$1; shift
     local skin="$WORK/skin"
@@ -187,6 +187,10 @@ make_skin_tool() {
         convert -size "$size" "xc:rgb($2)" -type TrueColor "BMP3:$skin/$f"
     }
     solid 0 "40,60,90"
+    # An image drawn upside down shows in the background's top rows.
+    convert "$skin/$(ls "$skin" | grep -E '^0*0[-_.]' | head -n1)" -fill "rgb(90,60,40)" \
+        -draw "rectangle 0,0 10000,99" -type TrueColor "BMP3:$WORK/bg.bmp"
+    mv "$WORK/bg.bmp" "$skin/$(ls "$skin" | grep -E '^0*0[-_.]' | head -n1)"
     for id in 7 8 9; do solid $id "200,40,40"; done
     for id in 10 11 12; do solid $id "40,200,40"; done
     for id in 13 14 15; do solid $id "40,40,200"; done

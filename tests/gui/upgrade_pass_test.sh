@@ -40,6 +40,8 @@ $frame"
 
 idle=$(shot skin-idle)
 expect_pixel "$idle" 10 390 "40 60 90" 2 "background"
+expect_pixel "$idle" 10 50 "90 60 40" 2 "background's top rows (image not flipped)"
+expect_pixel "$idle" 10 170 "40 60 90" 2 "background under its top rows"
 expect_pixel "$idle" 80 340 "200 40 40" 2 "DEVINFO active"
 expect_pixel "$idle" 255 340 "40 200 40" 2 "START active"
 expect_pixel "$idle" 390 340 "40 40 200" 2 "AUTOSTART active"
