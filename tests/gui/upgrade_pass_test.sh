@@ -57,7 +57,7 @@ park_mouse
 sleep 2
 
 click 281 351
-wait_log "Open Success! BOOT" 1 30
+wait_log "e.message.c_str().Open Success! BOOT" 2 30  # the first came from ToBoot
 sleep 0.5
 busy=$(shot skin-upgrading)
 [ "$(log_count "e.message.c_str().PASS")" -eq 2 ] || fail "the upgrade ended before the busy screenshot"
