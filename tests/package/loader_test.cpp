@@ -51,6 +51,8 @@ protected:
 TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
     Package p = test::testPackage();
     p.settings = {3, 0xFFFFFFFFu, 1000, 0x80000000u, 5000};
+    p.images[7].file = skin::encodeBmp(1, 2, {255, 0, 0, 255, 0, 0, 255, 255}, false);  // red over blue
+    p.images.push_back({3, test::solidBmp(5, 4, 200, 0, 0)});  // the later entry of id 3 wins
     const std::vector<uint8_t> file = test::withPackage(test::fakeExecutable(3000), p);
     ASSERT_TRUE(load(file));
     // Settings are stored unsigned and printed signed.
@@ -66,24 +68,14 @@ TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
     // A typical colour table gives exactly the default colours.
     ASSERT_EQ(state.colours.size(), 10u);
     EXPECT_EQ(0, std::memcmp(state.colours.data(), defaultColours().data(), 10 * sizeof(Colour)));
+    // Decoded to RGBA, not flipped: the first row is the image's top row.
+    ASSERT_EQ(images.size(), 20u);
+    EXPECT_EQ(images[7].rgba, std::vector<uint8_t>({255, 0, 0, 255, 0, 0, 255, 255}));
     ASSERT_EQ(state.textures.size(), 19u);
-    EXPECT_EQ(state.textures.at(18)->width, 2.0f);
-    // Decoded as RGBA, top row first; the red channel carries the image id.
-    ASSERT_EQ(images.size(), 19u);
-    EXPECT_EQ(images[7].rgba, std::vector<uint8_t>({7, 0x20, 0x30, 255, 7, 0x20, 0x30, 255,
-                                                    7, 0x20, 0x30, 255, 7, 0x20, 0x30, 255}));
-    EXPECT_EQ(state.layout.size(), 22u);
-    EXPECT_EQ(g_released, 0);
-}
-
-TEST_F(LoaderTest, ALaterEntryOfAnIdReplacesTheEarlierTexture) {
-    Package p = test::testPackage();
-    p.images.push_back({3, test::solidBmp(5, 4, 200, 0, 0)});
-    ASSERT_TRUE(load(test::withPackage(test::fakeExecutable(10), p)));
-    EXPECT_EQ(made, 20);
-    EXPECT_EQ(state.textures.size(), 19u);
+    EXPECT_EQ(state.textures.at(7)->height, 2.0f);
     EXPECT_EQ(state.textures.at(3)->width, 5.0f);
     EXPECT_EQ(g_released, 1) << "the first texture of id 3 is released once";
+    EXPECT_EQ(state.layout.size(), 22u);
 }
 
 TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) {

@@ -1,5 +1,4 @@
-// The package generator `usb-iap-pack`: build, inspect and skin, and the
-// loader reading what it builds.
+// The package generator `usb-iap-pack`: build, inspect and skin.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +7,8 @@
 #include "default_skin.h"
 #include "pack_commands.h"
 #include "package/byte_order.h"
-#include "package/firmware_image.h"
-#include "package/package_loader.h"
+#include "package/texture.h"
+#include "skin_folder.h"
 #include "test_packages.h"
 
 namespace iap {
@@ -35,53 +34,56 @@ protected:
         return {"build", "--exe", exe.string(), "--out", output.string(), "--payload", payload.string(),
                 "--device", "0483:5750:01", "--device", "0483:5751:02"};
     }
-    bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
     test::TempDir dir;
     fs::path exe = dir / "app", payload = dir / "payload.bin", tool = dir / "tool";
     std::string out, err;
 };
 
-TEST_F(PackToolTest, ABuiltToolLoadsAndInspects) {
+TEST_F(PackToolTest, BuildAppendsExactlyThePackageItWasAskedFor) {
     std::vector<std::string> args = buildArgs(tool);
-    for (std::string a : {"--retry", "5", "--reboot-delay", "1500", "--switch-delay", "500", "--search-timeout",
-                          "9000", "--ack-timeout", "3000", "--chip", "STM32F4", "--colour", "2=1,0,0,1"}) {
-        args.push_back(a);
-    }
+    args.insert(args.end(), {"--retry", "5", "--reboot-delay", "1500", "--switch-delay", "500", "--search-timeout",
+                             "9000", "--ack-timeout", "3000", "--chip", "STM32F4", "--colour", "2=1,0,0,1"});
     ASSERT_EQ(pack(args), 0) << err;
-    AppState state;
-    state.executablePath = tool;
-    ::testing::internal::CaptureStdout();
-    const bool loaded = LoadPackage(state, [](DecodedImage&& image) {
-        return std::make_shared<ITexture>(1, float(image.width), float(image.height));
-    });
-    const std::string stdoutText = ::testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(loaded) << stdoutText;
-    EXPECT_TRUE(contains(stdoutText, "retryNum:5\nrebootDelay:1500\nswitchDelay:500\n"
-                                     "searchDeviceTimeout:9000\nreadAckTimeout:3000\n"));
-    ASSERT_EQ(state.deviceIds.size(), 2u);
-    EXPECT_EQ(state.deviceIds[1].productId, 0x5751);
-    EXPECT_EQ(state.deviceIds[1].reportId, 0x02);
-    EXPECT_EQ(state.colours[2].r, 1.0f);
-    EXPECT_EQ(state.colours[2].g, 0.0f);
-    EXPECT_EQ(readImageHeader(state.firmware).chip, "STM32F4");
-    ASSERT_EQ(state.textures.size(), 19u);
-    for (const skin::SkinSlot& slot : skin::skinSlots()) {
-        EXPECT_EQ(state.textures.at(slot.id)->width, float(slot.width)) << slot.fileName;
-        EXPECT_EQ(state.textures.at(slot.id)->height, float(slot.height)) << slot.fileName;
-    }
-    // The executable's own bytes are unchanged and the package starts after them.
-    const std::vector<uint8_t> file = test::readBytes(tool);
-    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 5000), test::fakeExecutable(5000));
-    EXPECT_EQ(loadU32(file.data() + file.size() - 8), 5000u);
+    Package expected;
+    expected.settings = {5, 1500, 500, 9000, 3000};
+    ImageHeaderFields header;
+    header.chip = "STM32F4";
+    expected.firmware = buildFirmwareImage(header, test::fakeExecutable(1000));
+    expected.deviceIds = {{0x01, 0x5750, 0x0483}, {0x02, 0x5751, 0x0483}};
+    expected.colours = defaultColours();
+    expected.colours[2] = {1, 0, 0, 1};
+    expected.images = pack::defaultSkinImages();
+    EXPECT_TRUE(test::readBytes(tool) == test::withPackage(test::fakeExecutable(5000), expected));
     EXPECT_EQ(fs::status(tool).permissions(), fs::status(exe).permissions());
 
     ASSERT_EQ(pack({"inspect", tool.string()}), 0) << err;
     for (const char* text : {"retryNum            5\n", "readAckTimeout      3000 ms\n",
-                             "VID 0x0483  PID 0x5751  report ID 0x02\n", "signature         \"USBIAPFW\"",
+                             "VID 0x0483  PID 0x5751  report ID 0x02\n", "chip              \"STM32F4\"",
                              "block count       4 stored, 4 to send (last 232 bytes)", "(holds)",
-                             "0 RSRC_IMG_BG: ", "600x400\n", "18 RSRC_IMG_VER: "}) {
-        EXPECT_TRUE(contains(out, text)) << text << "\n" << out;
+                             "0 RSRC_IMG_BG: 720054 bytes, 600x400\n", "18 RSRC_IMG_VER: "}) {
+        EXPECT_TRUE(has(out, text)) << text << "\n" << out;
+    }
+}
+
+TEST_F(PackToolTest, TheBuiltInSkinHasTheTableSizesInBitmaps) {
+    const std::vector<skin::SkinImage> images = skin::makeDefaultSkin();
+    ASSERT_EQ(images.size(), 19u);
+    std::vector<DecodedImage> decoded;
+    for (const skin::SkinSlot& slot : skin::skinSlots()) {
+        const std::vector<uint8_t>& file = images[size_t(slot.id)].file;
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 2), "BM");
+        EXPECT_EQ(loadU16(&file[28]), slot.alpha ? 32 : 24) << slot.fileName;  // the three labels
+        EXPECT_GT(int32_t(loadU32(&file[22])), 0) << "bottom-up rows";
+        decoded.push_back(decodeImage(file));
+        EXPECT_EQ(decoded.back().width, slot.width) << slot.fileName;
+        EXPECT_EQ(decoded.back().height, slot.height) << slot.fileName;
+    }
+    EXPECT_GT(std::count(decoded[16].rgba.begin(), decoded[16].rgba.end(), 0), 200) << "transparent label";
+    for (int first : {7, 10, 13}) {  // normal, hovered and pressed differ
+        EXPECT_NE(decoded[first].rgba, decoded[first + 1].rgba) << first;
+        EXPECT_NE(decoded[first + 1].rgba, decoded[first + 2].rgba) << first;
     }
 }
 
@@ -91,35 +93,28 @@ TEST_F(PackToolTest, AnExistingPackageIsReplacedOnlyWhenAsked) {
     std::vector<std::string> args = buildArgs(again);
     args[2] = tool.string();  // --exe is the built tool
     EXPECT_EQ(pack(args), 1);
-    EXPECT_TRUE(contains(err, tool.string() + ": already carries a tool package")) << err;
+    EXPECT_TRUE(has(err, tool.string() + ": already carries a tool package")) << err;
     EXPECT_FALSE(fs::exists(again));
     args.insert(args.end(), {"--replace", "--retry", "9"});
     ASSERT_EQ(pack(args), 0) << err;
     EXPECT_EQ(test::readBytes(again).size(), test::readBytes(tool).size()) << "the old package is gone";
     pack({"inspect", again.string()});
-    EXPECT_TRUE(contains(out, "retryNum            9")) << out;
+    EXPECT_TRUE(has(out, "retryNum            9")) << out;
 }
 
 TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
     std::vector<uint8_t> image = test::testFirmware(700, 128);
-    storeU16(image.data() + 66, 9000);
+    storeU16(&image[66], 9000);
     test::writeBytes(dir / "fw.img", image);
-    const fs::path nope = dir / "nope";
+    const std::string nope = (dir / "nope").string();
     // Options given again replace the earlier value; `drop` takes one out.
     const struct { std::vector<std::string> add; int code; std::string mention; std::string drop; } cases[] = {
-        {{"--payload", nope.string()}, 1, nope.string()},
-        {{"--exe", nope.string()}, 1, nope.string()},
-        {{"--skin", nope.string()}, 1, nope.string()},
-        {{"--device", "0483:5750"}, 2, "--device \"0483:5750\""},
-        {{"--device", "10000:1:1"}, 2, "(VID)"},
-        {{"--retry", "-1"}, 2, "--retry"},
-        {{"--block-size", "0"}, 1, "block size 0"},
-        {{"--signature", "SHORT"}, 1, "signature"},
-        {{"--hw-version", "1.0"}, 1, "hardware version"},
-        {{"--colour", "10=0,0,0,1"}, 2, "--colour"},
-        {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
-        {{"--frobnicate", "1"}, 2, "--frobnicate"},
-        {{}, 2, "exactly one of --payload", "--payload"},
+        {{"--payload", nope}, 1, nope}, {{"--exe", nope}, 1, nope}, {{"--skin", nope}, 1, nope},
+        {{"--device", "0483:5750"}, 2, "--device \"0483:5750\""}, {{"--device", "10000:1:1"}, 2, "(VID)"},
+        {{"--retry", "-1"}, 2, "--retry"}, {{"--block-size", "0"}, 1, "block size 0"},
+        {{"--signature", "SHORT"}, 1, "signature"}, {{"--hw-version", "1.0"}, 1, "hardware version"},
+        {{"--colour", "10=0,0,0,1"}, 2, "--colour"}, {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
+        {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{}, 2, "exactly one of --payload", "--payload"},
         {{"--image", (dir / "fw.img").string()}, 1, "fw.img: Firmware block size 9000", "--payload"},
     };
     for (const auto& c : cases) {
@@ -130,9 +125,11 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
         }
         args.insert(args.end(), c.add.begin(), c.add.end());
         EXPECT_EQ(pack(args), c.code) << c.mention << ": " << err;
-        EXPECT_TRUE(contains(err, c.mention)) << err;
+        EXPECT_TRUE(has(err, c.mention)) << err;
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3) << "stray files";
     }
+    EXPECT_EQ(pack({"inspect", exe.string()}), 1);
+    EXPECT_TRUE(has(err, exe.string() + ": no valid tool package")) << err;
 }
 
 TEST_F(PackToolTest, AReadyMadeImageIsTakenUnchangedWithAWarningForItsCrc) {
@@ -141,36 +138,33 @@ TEST_F(PackToolTest, AReadyMadeImageIsTakenUnchangedWithAWarningForItsCrc) {
     test::writeBytes(dir / "fw.img", image);
     ASSERT_EQ(pack({"build", "--exe", exe.string(), "--out", tool.string(), "--image", (dir / "fw.img").string(),
                     "--device", "1:2:3"}), 0) << err;
-    EXPECT_TRUE(contains(err, "header CRC")) << err;
+    EXPECT_TRUE(has(err, "header CRC")) << err;
     pack({"inspect", tool.string()});
-    EXPECT_TRUE(contains(out, "DOES NOT HOLD")) << out;
-    EXPECT_TRUE(contains(out, "block count       6 stored, 6 to send (last 60 bytes)")) << out;
-    EXPECT_EQ(pack({"inspect", exe.string()}), 1);
-    EXPECT_TRUE(contains(err, exe.string() + ": no valid tool package")) << err;
+    EXPECT_TRUE(has(out, "header CRC        0x")) << out;
+    EXPECT_TRUE(has(out, "DOES NOT HOLD")) << out;
+    EXPECT_TRUE(has(out, "block count       6 stored, 6 to send (last 60 bytes)")) << out;
 }
 
 TEST_F(PackToolTest, ASkinFolderRoundTrips) {
-    const fs::path skinDir = dir / "skin";
-    ASSERT_EQ(pack({"skin", skinDir.string()}), 0);
+    const fs::path skin = dir / "skin";
+    ASSERT_EQ(pack({"skin", skin.string()}), 0);
     std::vector<std::string> args = buildArgs(tool);
-    args.insert(args.end(), {"--skin", skinDir.string()});
+    args.insert(args.end(), {"--skin", skin.string()});
     ASSERT_EQ(pack(args), 0) << err;
     EXPECT_EQ(err, "");
-    // An image of another size is taken with a warning.
-    test::writeBytes(skinDir / "01-logo.bmp", test::solidBmp(60, 60, 1, 2, 3));
+    test::writeBytes(skin / "01-logo.bmp", test::solidBmp(60, 60, 1, 2, 3));  // another size: a warning
     EXPECT_EQ(pack(args), 0) << err;
-    EXPECT_TRUE(contains(err, "60x60 pixels, drawn stretched to 119x118")) << err;
+    EXPECT_TRUE(has(err, "60x60 pixels, drawn stretched to 119x118")) << err;
     const struct { const char* file; std::vector<uint8_t> bytes; const char* mention; } broken[] = {
         {"07_other.png", {1, 2, 3}, "both hold image 7"},
         {"12-start-pressed.bmp", {'B', 'M', 1, 2}, "12-start-pressed.bmp: not an image"},
         {"12-start-pressed.bmp", {}, "no image for id 12 (RSRC_IMG_START)"},  // removed
     };
     for (const auto& b : broken) {
-        if (b.bytes.empty()) fs::remove(skinDir / b.file);
-        else test::writeBytes(skinDir / b.file, b.bytes);
+        b.bytes.empty() ? void(fs::remove(skin / b.file)) : test::writeBytes(skin / b.file, b.bytes);
         EXPECT_EQ(pack(args), 1) << b.file;
-        EXPECT_TRUE(contains(err, b.mention)) << err;
-        fs::remove(skinDir / "07_other.png");
+        EXPECT_TRUE(has(err, b.mention)) << err;
+        fs::remove(skin / "07_other.png");
     }
 }
 
