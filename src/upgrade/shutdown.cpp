@@ -5,6 +5,7 @@
 #include "app/logging.h"
 #include "ui/thread_pool.h"
 #include "ui/ui_event_queue.h"
+#include "ui/ui_thread.h"
 
 namespace iap {
 
@@ -13,7 +14,7 @@ bool requestShutdown(ToolContext& ctx) {
         basic_logger->info("UIThreadPutEvent_Exit");
         UIEvent exitEvent;
         exitEvent.eventType = EVENT_EXIT;
-        ctx.events->put(exitEvent);
+        UIThreadPutEvent(*ctx.events, exitEvent);
         ctx.events->close();
     }
 

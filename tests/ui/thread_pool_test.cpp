@@ -6,7 +6,6 @@
 #include <future>
 #include <mutex>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "ui/thread_pool.h"
@@ -16,76 +15,58 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A gate the tasks wait on until the test opens it.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    void wait() {
-        std::unique_lock<std::mutex> lock(mutex);
-        cv.wait(lock, [this] { return open; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        cv.notify_all();
-    }
-};
-
 TEST(ThreadPool, TenWorkersRunTenBlockingTasksAndTheEleventhWaits) {
     ThreadPool pool(10);
-    Gate gate;
+    std::promise<void> open;
+    std::shared_future<void> gate = open.get_future().share();
     std::atomic<int> started{0};
-    std::vector<std::future<void>> results;
-    for (int i = 0; i < 10; ++i) {
-        results.push_back(pool.enqueue([&] {
-            ++started;
-            gate.wait();
-        }));
-    }
     std::atomic<bool> eleventh{false};
+    std::vector<std::future<void>> results;
+    for (int i = 0; i < 10; ++i) results.push_back(pool.enqueue([&] {
+        ++started;
+        gate.wait();
+    }));
     results.push_back(pool.enqueue([&] { eleventh = true; }));
-    const auto end = std::chrono::steady_clock::now() + 5s;
-    while (started.load() < 10 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    for (int i = 0; i < 5000 && started.load() < 10; ++i) std::this_thread::sleep_for(1ms);
     EXPECT_EQ(started.load(), 10);
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(eleventh.load());
-    gate.release();
+    open.set_value();
     for (auto& r : results) r.get();
     EXPECT_TRUE(eleventh.load());
 }
 
-TEST(ThreadPool, TasksOfOneSubmitterStartInOrderAndAThrowingTaskKeepsItsWorker) {
+TEST(ThreadPool, TasksStartInOrderAndAThrowingTaskKeepsItsWorker) {
     ThreadPool pool(1);
     std::mutex mutex;
     std::vector<int> order;
     std::vector<std::future<void>> results;
     for (int i = 0; i < 5; ++i) {
         results.push_back(pool.enqueue([&, i] {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                order.push_back(i);
-            }
+            std::lock_guard<std::mutex> lock(mutex);
+            order.push_back(i);
             if (i == 2) throw std::runtime_error("task failed");
         }));
     }
     for (int i = 0; i < 5; ++i) {
-        if (i == 2) {
-            EXPECT_THROW(results[i].get(), std::runtime_error);
-        } else {
-            results[i].get();
-        }
+        if (i == 2) EXPECT_THROW(results[i].get(), std::runtime_error);
+        else results[i].get();
     }
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
-TEST(ThreadPool, StoppingRunsQueuedTasksAndRefusesNewOnes) {
+TEST(ThreadPool, StoppingRunsQueuedTasksThenRefusesNewOnes) {
     ThreadPool pool(2);
-    Gate gate;
+    std::promise<void> open;
+    std::shared_future<void> gate = open.get_future().share();
     std::atomic<int> ran{0};
-    for (int i = 0; i < 2; ++i) pool.enqueue([&] { gate.wait(); ++ran; });
-    for (int i = 0; i < 6; ++i) pool.enqueue([&] { ++ran; });
-    gate.release();
+    for (int i = 0; i < 8; ++i) {
+        pool.enqueue([&, i] {
+            if (i < 2) gate.wait();  // both workers held while six more queue up
+            ++ran;
+        });
+    }
+    open.set_value();
     EXPECT_TRUE(pool.shutdown(5000ms));
     EXPECT_EQ(ran.load(), 8);
     try {
@@ -97,7 +78,8 @@ TEST(ThreadPool, StoppingRunsQueuedTasksAndRefusesNewOnes) {
 }
 
 TEST(ThreadPool, BoundedShutdownReportsAWorkerThatRunsOnAndTheDestructorJoinsIt) {
-    Gate gate;
+    std::promise<void> open;
+    std::shared_future<void> gate = open.get_future().share();
     std::atomic<bool> finished{false};
     {
         ThreadPool pool(3);
@@ -108,7 +90,7 @@ TEST(ThreadPool, BoundedShutdownReportsAWorkerThatRunsOnAndTheDestructorJoinsIt)
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(pool.shutdown(50ms));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-        gate.release();
+        open.set_value();
     }
     EXPECT_TRUE(finished.load());
 }

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -24,49 +23,33 @@ UIEvent event(uint32_t type, std::string message = {}) {
     return e;
 }
 
-// Handles the events already queued.
-void handleQueued(UIEventQueue& queue, DisplayState& display) {
-    ::testing::internal::CaptureStdout();
-    while (queue.pending() > 0) UIThreadEventHandler(queue, display);
-    ::testing::internal::GetCapturedStdout();
-}
-
-TEST(UIEventQueue, TheThirtyThirdPutBlocksUntilOneIsTaken) {
+TEST(UIEventQueue, TheThirtyThirdPutBlocksUntilATakeAndClosingDropsLaterPuts) {
     UIEventQueue queue;
     for (int i = 0; i < 32; ++i) queue.put(event(EVENT_TIPS, std::to_string(i)));
     std::atomic<bool> putDone{false};
-    std::thread producer([&] {
-        queue.put(event(EVENT_TIPS, "32"));
-        putDone = true;
-    });
+    std::thread producer([&] { putDone = queue.put(event(EVENT_TIPS, "32")); });
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(putDone.load());
     EXPECT_EQ(queue.take().message, "0");
     producer.join();
     EXPECT_TRUE(putDone.load());
-    for (int i = 1; i <= 32; ++i) EXPECT_EQ(queue.take().message, std::to_string(i));
-}
 
-TEST(UIEventQueue, ClosingReleasesABlockedProducerAndDropsLaterPuts) {
-    UIEventQueue queue;
-    for (int i = 0; i < 32; ++i) queue.put(event(EVENT_TIPS));
-    std::thread producer([&] { EXPECT_FALSE(queue.put(event(EVENT_TIPS, "late"))); });
+    // Full again: closing releases a blocked producer, later puts are dropped.
+    std::thread blocked([&] { EXPECT_FALSE(queue.put(event(EVENT_TIPS, "late"))); });
     std::this_thread::sleep_for(20ms);
     queue.close();
-    producer.join();
+    blocked.join();
     EXPECT_FALSE(queue.put(event(EVENT_MSG)));
-    EXPECT_EQ(queue.pending(), 32u);
+    for (int i = 1; i <= 32; ++i) EXPECT_EQ(queue.take().message, std::to_string(i));
+    EXPECT_EQ(queue.pending(), 0u);
 }
 
-TEST(UIThreadEventHandler, AppliesEachEventKind) {
+TEST(UIThreadEventHandler, AppliesEachEventKindAndCutsLongTexts) {
     UIEventQueue queue;
     DisplayState display;
     testing::LogCapture log;
-
     DisplayTexts t = display.snapshot();
-    EXPECT_STREQ(t.vidText, "0000");
-    EXPECT_STREQ(t.pidText, "0000");
-    EXPECT_STREQ(t.verText, "0000");
+    EXPECT_EQ(std::string(t.vidText) + t.pidText + t.verText, "000000000000");
     EXPECT_FALSE(t.msgPending);
 
     postTips(queue, "A");
@@ -78,38 +61,29 @@ TEST(UIThreadEventHandler, AppliesEachEventKind) {
     info.bcdDevice = 0x0100;
     UIThreadPutEvent(queue, info);
     UIThreadPutEvent(queue, event(7, "odd"));
-
     ::testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(UIThreadEventHandler(queue, display));
-    const std::string out = ::testing::internal::GetCapturedStdout();
-
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "event type: 49 A\nevent type: 49 B\nevent type: 48 hello\nevent type: 50 \nevent type: 7 odd\n");
     t = display.snapshot();
     EXPECT_STREQ(t.tipsText, "B");
     EXPECT_STREQ(t.msgText, "hello");
     EXPECT_TRUE(t.msgPending);
-    EXPECT_STREQ(t.vidText, "1A2B");
-    EXPECT_STREQ(t.pidText, "003C");
-    EXPECT_STREQ(t.verText, "0100");
-    EXPECT_EQ(out, "event type: 49 A\nevent type: 49 B\nevent type: 48 hello\nevent type: 50 \n"
-                   "event type: 7 odd\n");
+    EXPECT_EQ(std::string(t.vidText) + " " + t.pidText + " " + t.verText, "1A2B 003C 0100");
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0], "UIThreadEventHandler e.eventType.49");
     EXPECT_EQ(lines[1], "UIThreadEventHandler e.message.c_str().A");
     EXPECT_EQ(lines[8], "UIThreadEventHandler e.eventType.7");
 
-    display.clearMsgPending();
-    EXPECT_FALSE(display.snapshot().msgPending);
-}
-
-TEST(DisplayState, LongTextsAreCutTo255BytesOnACharacterBoundary) {
-    UIEventQueue queue;
-    DisplayState display;
+    // 256 bytes or more: cut to 255, never inside a UTF-8 sequence.
     postTips(queue, std::string(300, 'x'));
-    // 254 ASCII bytes then a three-byte character: it does not fit whole.
     postMsg(queue, std::string(254, 'y') + "\xE4\xB8\xAD" + "z");
-    handleQueued(queue, display);
-    const DisplayTexts t = display.snapshot();
+    ::testing::internal::CaptureStdout();
+    UIThreadEventHandler(queue, display);
+    UIThreadEventHandler(queue, display);
+    ::testing::internal::GetCapturedStdout();
+    t = display.snapshot();
     EXPECT_EQ(std::string(t.tipsText), std::string(255, 'x'));
     EXPECT_EQ(std::string(t.msgText), std::string(254, 'y'));
 }
@@ -120,7 +94,7 @@ TEST(DisplayState, PopupClearsOnlyTheMessageItShowed) {
     const DisplayTexts shown = display.snapshot();
     display.setMsg("second");  // arrives while the popup shows "first"
     display.clearMsgPending(shown.msgSerial);
-    DisplayTexts t = display.snapshot();
+    const DisplayTexts t = display.snapshot();
     EXPECT_TRUE(t.msgPending);
     EXPECT_STREQ(t.msgText, "second");
     display.clearMsgPending(t.msgSerial);
@@ -130,15 +104,13 @@ TEST(DisplayState, PopupClearsOnlyTheMessageItShowed) {
 TEST(UIThread, RendererNeverSeesAHalfWrittenText) {
     UIEventQueue queue;
     DisplayState display;
-    const std::string a(200, 'a');
-    const std::string b(120, 'b');
+    const std::string a(200, 'a'), b(120, 'b');
     std::atomic<bool> done{false};
     std::thread renderer([&] {
         while (!done.load()) {
             const DisplayTexts t = display.snapshot();
-            const std::string tips = t.tipsText;
+            const std::string tips = t.tipsText, msg = t.msgText;
             ASSERT_TRUE(tips.empty() || tips == a || tips == b) << tips.size();
-            const std::string msg = t.msgText;
             ASSERT_EQ(t.msgPending, !msg.empty());
         }
     });

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,42 +15,45 @@
 
 namespace iap::testing {
 
-class LineSink : public spdlog::sinks::base_sink<std::mutex> {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> lock(this->mutex_);
-        return lines_;
-    }
-
-protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        lines_.emplace_back(msg.payload.data(), msg.payload.size());
-    }
-    void flush_() override {}
-
-private:
-    std::vector<std::string> lines_;
-};
-
 class LogCapture {
 public:
-    LogCapture() : sink_(std::make_shared<LineSink>()), saved_(basic_logger) {
-        auto logger = std::make_shared<spdlog::logger>("basic_logger", sink_);
-        logger->set_level(spdlog::level::trace);
-        basic_logger = logger;
+    LogCapture() : sink_(std::make_shared<Sink>()), saved_(basic_logger) {
+        basic_logger = std::make_shared<spdlog::logger>("basic_logger", sink_);
+        basic_logger->set_level(spdlog::level::trace);
     }
     ~LogCapture() { basic_logger = saved_; }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() { return sink_->lines(); }
+    // With a stamp function set, its value at the moment of each line.
+    void setStamp(std::function<size_t()> stamp) { sink_->stamp = std::move(stamp); }
+    std::vector<size_t> stamps() { return sink_->stamps(); }
     size_t count(const std::string& line) {
         const auto all = lines();
         return static_cast<size_t>(std::count(all.begin(), all.end(), line));
     }
 
 private:
-    std::shared_ptr<LineSink> sink_;
+    struct Sink : spdlog::sinks::base_sink<std::mutex> {
+        std::vector<std::string> lines() {
+            std::lock_guard<std::mutex> lock(this->mutex_);
+            return lines_;
+        }
+        std::vector<size_t> stamps() {
+            std::lock_guard<std::mutex> lock(this->mutex_);
+            return stamps_;
+        }
+        void sink_it_(const spdlog::details::log_msg& msg) override {
+            lines_.emplace_back(msg.payload.data(), msg.payload.size());
+            stamps_.push_back(stamp ? stamp() : 0);
+        }
+        void flush_() override {}
+        std::function<size_t()> stamp;
+        std::vector<std::string> lines_;
+        std::vector<size_t> stamps_;
+    };
+    std::shared_ptr<Sink> sink_;
     std::shared_ptr<spdlog::logger> saved_;
 };
 

@@ -1,12 +1,11 @@
 // The upgrade and switch-to-boot procedures and the device information query
 // against the simulated bus: their UI events and log lines, in order.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "sim/sim_bus.h"
 #include "upgrade/device_info.h"
 #include "upgrade/log_capture.h"
 #include "upgrade/sim_rig.h"
@@ -16,268 +15,217 @@
 namespace iap {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsSupersetOf;
 using testing::LogCapture;
 using testing::Rig;
+using Texts = std::vector<std::string>;
 
-// The log lines other than the progress callback's.
-std::vector<std::string> stageLines(LogCapture& log) {
-    std::vector<std::string> out;
-    for (const auto& line : log.lines()) {
-        if (line.rfind("onbusiness", 0) != 0 && line.rfind("SearchDevice", 0) != 0) out.push_back(line);
+// Runs f with its standard output swallowed, then tells what happened: the
+// UI events ("T:", "M:", "D:") and the log lines ("L:") in the order they
+// came, without discovery's lines.
+template <typename F>
+Texts story(Rig& rig, F f) {
+    LogCapture log;
+    log.setStamp([&rig] { return rig.events.pending(); });
+    ::testing::internal::CaptureStdout();
+    f();
+    ::testing::internal::GetCapturedStdout();
+    const Texts events = rig.drainTexts();
+    const Texts lines = log.lines();
+    const std::vector<size_t> stamps = log.stamps();
+    Texts out;
+    size_t next = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("SearchDevice", 0) == 0) continue;
+        while (next < stamps[i]) out.push_back(events[next++]);
+        out.push_back("L:" + lines[i]);
     }
+    while (next < events.size()) out.push_back(events[next++]);
     return out;
 }
 
-void runUpgrade(Rig& rig) {
-    ::testing::internal::CaptureStdout();
-    IAPProcess(rig.ctx);
-    ::testing::internal::GetCapturedStdout();
+bool isProgress(const std::string& line) { return line.rfind("L:onbusiness", 0) == 0; }
+
+// The story without the progress callback's lines, unless `expected` shows them.
+Texts asIn(const Texts& expected, Texts told) {
+    if (std::none_of(expected.begin(), expected.end(), isProgress)) std::erase_if(told, isProgress);
+    return told;
 }
 
 TEST(IAPProcess, ReferenceImagePassesAndTheFlashHoldsThePayload) {
     Rig rig(144608, 256);
-    LogCapture log;
-    auto device = rig.attachBootloader();
-    runUpgrade(rig);
-
-    EXPECT_THAT(rig.drainTexts(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:PASS", "M:PASS"));
-    EXPECT_THAT(stageLines(log),
-                ElementsAre("IAPProcess Open Device", "IAPProcess Open Success", "IAPProcess PASS"));
-    // 565 blocks, the last of 224 bytes.
-    const auto commands = device->commands();
+    auto device = rig.attach();
+    const Texts told = story(rig, [&] { IAPProcess(rig.ctx); });
+    EXPECT_EQ(std::count(told.begin(), told.end(), "L:onbusinessOk progress_pos.144608"), 2);
+    EXPECT_EQ(asIn({}, told),
+              (Texts{"T:Open Device...", "L:IAPProcess Open Device", "T:Open Success! BOOT",
+                     "L:IAPProcess Open Success", "T:PASS", "M:PASS", "L:IAPProcess PASS"}));
+    const auto commands = device->commands();  // header, 565 blocks (the last of 224 bytes), finish
     ASSERT_EQ(commands.size(), 567u);
     EXPECT_EQ(commands[565].pack.size(), 224u + 11u);
-    auto flash = device->flash();
-    flash.resize(rig.payload.size());
-    EXPECT_EQ(flash, rig.payload);
+    EXPECT_EQ(rig.flashOf(*device), rig.payload);
     EXPECT_EQ(rig.ctx.progress_limit.load(), 144608u);
     EXPECT_EQ(rig.ctx.progress_pos.load(), 144608u);
-    EXPECT_EQ(log.count("onbusinessOk progress_pos.144608"), 2u);
     EXPECT_EQ(device->openHandles(), 0u);
     EXPECT_FALSE(rig.connection.record.isOpen());
 }
 
-TEST(IAPProcess, NoDevicePostsOpenFailedOnly) {
-    Rig rig;
-    LogCapture log;
-    rig.state.settings.searchDeviceTimeout = 50;
-    runUpgrade(rig);
-    EXPECT_THAT(rig.drainTexts(), ElementsAre("T:Open Device...", "T:Open Failed!"));
-    EXPECT_THAT(stageLines(log), ElementsAre("IAPProcess Open Device", "IAPProcess Open Failed"));
-    EXPECT_EQ(rig.ctx.progress_pos.load(), 100u);  // untouched
-}
-
-TEST(IAPProcess, DeviceStatusGivesTheCodeAndItsMessage) {
-    Rig rig;
-    LogCapture log;
-    auto device = rig.attachBootloader();
-    device->addFault(sim::Fault::statusAt(0xA0, 0x01));
-    runUpgrade(rig);
-    const std::string text = "Upgrade error, please try again.\nError code:0x01\nunknown error";
-    EXPECT_THAT(rig.drainTexts(),
-                ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:" + text, "M:" + text));
-    EXPECT_THAT(stageLines(log), ElementsAre("IAPProcess Open Device", "IAPProcess Open Success",
-                                             "IAPProcess Upgrade error, please try again " + text));
-    EXPECT_EQ(device->openHandles(), 0u);
-
-    Rig rig2;
-    auto device2 = rig2.attachBootloader();
-    device2->addFault(sim::Fault::statusAt(0xA1, 0xE2, 1));
-    runUpgrade(rig2);
-    EXPECT_THAT(rig2.drainTexts(),
-                ::testing::Contains("M:Upgrade error, please try again.\nError code:0xE2\nCRC error"));
-    EXPECT_EQ(rig2.ctx.progress_pos.load(), 256u);
-}
-
-TEST(IAPProcess, RetryLimitReportsATimeoutWithoutALogLine) {
-    Rig rig;
-    LogCapture log;
-    rig.state.settings.retryNum = 0;
-    auto device = rig.attachBootloader();
-    runUpgrade(rig);
-    EXPECT_THAT(rig.drainTexts(),
-                ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:Timeout error, please try again.",
-                            "M:Timeout error, please try again."));
-    EXPECT_THAT(stageLines(log), ElementsAre("IAPProcess Open Device", "IAPProcess Open Success"));
-    EXPECT_EQ(device->openHandles(), 0u);
-}
-
-struct FaultCase {
-    sim::FaultKind kind;
-    const char* text;
+struct Outcome {
+    const char* name;
+    bool toBoot;
+    void (*setup)(Rig&);
+    Texts story;
+    uint32_t progressPos;
+    size_t commands;  // received by the devices on the bus
 };
 
-class IAPProcessFault : public ::testing::TestWithParam<FaultCase> {};
+const std::string kError1 = "Upgrade error, please try again.\nError code:0x01\nunknown error";
+const std::string kErrorE2 = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
+const std::string kTimeout = "Timeout error, please try again.";
+const std::string kRefusal = "Firmware block size 0 is outside 1 to 8192.";
+const std::string kUnknown = "Unknown exception";
 
-TEST_P(IAPProcessFault, ShowsTheExceptionTextAndClosesTheDevice) {
-    Rig rig;
-    LogCapture log;
-    auto device = rig.attachBootloader();
-    device->addFault(sim::Fault::atCommand(GetParam().kind, 0xA1, 1));
-    runUpgrade(rig);
-    const std::string text = GetParam().text;
-    EXPECT_THAT(rig.drainTexts(),
-                ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:" + text, "M:" + text));
-    EXPECT_THAT(stageLines(log), ElementsAre("IAPProcess Open Device", "IAPProcess Open Success",
-                                             "IAPProcess e.what() " + text));
-    EXPECT_EQ(device->openHandles(), 0u);
-    EXPECT_FALSE(rig.connection.record.isOpen());
+Texts upgradeOpened(Texts tail) {
+    Texts out{"T:Open Device...", "L:IAPProcess Open Device", "T:Open Success! BOOT", "L:IAPProcess Open Success"};
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFault, IAPProcessFault,
-    ::testing::Values(FaultCase{sim::FaultKind::NoReply, "Unknown exception"},
-                      FaultCase{sim::FaultKind::WrongMarker, "Unknown exception"},
-                      FaultCase{sim::FaultKind::WrongChecksum, "Unknown exception"},
-                      FaultCase{sim::FaultKind::WrongCrc, "Unknown exception"},
-                      FaultCase{sim::FaultKind::CrcLowFirst, "Unknown exception"},
-                      FaultCase{sim::FaultKind::WrongResponseCode, "Unknown exception"},
-                      FaultCase{sim::FaultKind::OversizeLength, "Unknown exception"},
-                      FaultCase{sim::FaultKind::ShortFirstPack, "Unknown exception"},
-                      FaultCase{sim::FaultKind::HugeDataLength, "Unknown exception"},
-                      FaultCase{sim::FaultKind::Overshoot, "Unknown exception"},
-                      FaultCase{sim::FaultKind::Disconnect, "hid_get_report failed"}));
-
-TEST(IAPProcess, UnrunnableImageIsReportedWithoutLookingForADevice) {
-    Rig rig;
-    LogCapture log;
-    rig.state.firmware[66] = 0;  // block size 0
-    rig.state.firmware[67] = 0;
-    auto device = rig.attachBootloader();
-    runUpgrade(rig);
-    const auto texts = rig.drainTexts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "T:Firmware block size 0 is outside 1 to 8192.");
-    EXPECT_EQ(texts[1], "M:Firmware block size 0 is outside 1 to 8192.");
-    EXPECT_EQ(device->openCount(), 0u);
+Texts switchOpened(Texts tail) {
+    Texts out{"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Success...", "T:Open Success! BOOT"};
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
 }
 
-TEST(ToBootProcess, AcceptedSwitchPassesWithAFullBar) {
-    Rig rig;
-    LogCapture log;
-    auto device = rig.attachApplication();
-    ::testing::internal::CaptureStdout();
-    EXPECT_TRUE(ToBootProcess(rig.ctx));
-    ::testing::internal::GetCapturedStdout();
-    EXPECT_THAT(rig.drainTexts(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:PASS", "M:PASS"));
-    EXPECT_THAT(stageLines(log), ElementsAre("start ToBoot Open Device...", "ToBoot Open Success..."));
-    EXPECT_EQ(log.count("onbusinessToBoot progress_limit.1000"), 1u);
-    EXPECT_EQ(rig.ctx.progress_pos.load(), 1000u);
-    EXPECT_EQ(rig.ctx.progress_limit.load(), 1000u);
-    EXPECT_EQ(device->openHandles(), 0u);
-    EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
+sim::Fault always(sim::Fault f) {
+    f.repeat = true;
+    return f;
 }
 
-TEST(ToBootProcess, RejectingDeviceGetsTheCommandRetryNumTimes) {
-    Rig rig;
-    LogCapture log;
-    rig.state.settings.retryNum = 4;
-    auto device = rig.attachApplication();
-    sim::Fault reject = sim::Fault::statusAt(0xC0, 0xE9);
-    reject.repeat = true;
-    device->addFault(reject);
-    ::testing::internal::CaptureStdout();
-    ToBootProcess(rig.ctx);
-    ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(device->commands().size(), 4u);
-    for (const auto& c : device->commands()) EXPECT_EQ(c.code, 0xC0);
-    EXPECT_THAT(rig.drainTexts(),
-                ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:Timeout error, please try again.",
-                            "M:Timeout error, please try again."));
-    EXPECT_THAT(stageLines(log), ElementsAre("start ToBoot Open Device...", "ToBoot Open Success...",
-                                             "Timeout error, please try again."));
-    EXPECT_EQ(device->openHandles(), 0u);
-}
-
-TEST(ToBootProcess, NoDeviceAndExceptionTexts) {
-    {
+TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
+    const Outcome cases[] = {
+        {"no device", false, [](Rig&) {},
+         {"T:Open Device...", "L:IAPProcess Open Device", "T:Open Failed!", "L:IAPProcess Open Failed"}, 100, 0},
+        {"header answered 0x01", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA0, 0x01)); },
+         upgradeOpened({"T:" + kError1, "M:" + kError1, "L:IAPProcess Upgrade error, please try again " + kError1}),
+         100, 1},
+        {"block 1 answered 0xE2", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA1, 0xE2, 1)); },
+         upgradeOpened({"T:" + kErrorE2, "M:" + kErrorE2, "L:IAPProcess Upgrade error, please try again " + kErrorE2}),
+         256, 3},
+        {"retry limit: no log line", false,
+         [](Rig& r) {
+             r.attach();
+             r.state.settings.retryNum = 0;
+         },
+         upgradeOpened({"L:onbusinessOk progress_limit.1000", "L:onbusinessOk progress_pos.0", "T:" + kTimeout,
+                        "M:" + kTimeout}),
+         0, 1},
+        {"device stops answering", false,
+         [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xA1, 1)); },
+         upgradeOpened({"T:" + kUnknown, "M:" + kUnknown, "L:IAPProcess e.what() " + kUnknown}), 256, 3},
+        {"device unplugged", false,
+         [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, 1)); },
+         upgradeOpened({"T:hid_get_report failed", "M:hid_get_report failed",
+                        "L:IAPProcess e.what() hid_get_report failed"}),
+         256, 3},
+        {"unrunnable image: no search", false,
+         [](Rig& r) {
+             r.attach();
+             r.state.firmware[66] = r.state.firmware[67] = 0;  // block size 0
+         },
+         {"T:" + kRefusal, "M:" + kRefusal, "L:IAPProcess firmware refused " + kRefusal}, 100, 0},
+        {"switch accepted", true, [](Rig& r) { r.attach(false); },
+         switchOpened({"L:onbusinessToBoot progress_limit.1000", "L:onbusinessToBoot progress_pos.1000", "T:PASS",
+                       "M:PASS"}),
+         1000, 1},
+        {"switch without a device", true, [](Rig&) {},
+         {"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Failed...", "T:Open Failed!"}, 100, 0},
+        {"switch always rejected", true,
+         [](Rig& r) {
+             r.state.settings.retryNum = 4;
+             r.attach(false)->addFault(always(sim::Fault::statusAt(0xC0, 0xE9)));
+         },
+         switchOpened({"L:" + kTimeout, "T:" + kTimeout, "M:" + kTimeout}), 100, 4},
+        {"switch not answered", true,
+         [](Rig& r) {
+             auto d = r.attach(false);
+             d->setTimeScale(1.0);  // still there when the read times out
+             d->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xC0));
+         },
+         switchOpened({"L:e.what()   : " + kUnknown, "T:" + kUnknown, "M:" + kUnknown}), 100, 1},
+    };
+    for (const Outcome& c : cases) {
+        SCOPED_TRACE(c.name);
         Rig rig;
-        LogCapture log;
-        rig.state.settings.searchDeviceTimeout = 0;
-        ToBootProcess(rig.ctx);
-        EXPECT_THAT(rig.drainTexts(), ElementsAre("T:Open Device...", "T:Open Failed!"));
-        EXPECT_THAT(stageLines(log), ElementsAre("start ToBoot Open Device...", "ToBoot Open Failed..."));
-    }
-    {
-        Rig rig;
-        LogCapture log;
-        auto device = rig.attachApplication();
-        device->setTimeScale(1.0);  // still there when the read times out
-        device->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xC0));
-        ::testing::internal::CaptureStdout();
-        ToBootProcess(rig.ctx);
-        ::testing::internal::GetCapturedStdout();
-        EXPECT_THAT(rig.drainTexts(), ElementsAre("T:Open Device...", "T:Open Success! BOOT",
-                                                  "T:Unknown exception", "M:Unknown exception"));
-        EXPECT_THAT(stageLines(log), ElementsAre("start ToBoot Open Device...", "ToBoot Open Success...",
-                                                 "e.what()   : Unknown exception"));
-        EXPECT_EQ(device->openHandles(), 0u);
+        rig.state.settings.searchDeviceTimeout = 50;
+        c.setup(rig);
+        const Texts told = story(rig, [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : IAPProcess(rig.ctx); });
+        EXPECT_EQ(asIn(c.story, told), c.story);
+        EXPECT_EQ(rig.ctx.progress_pos.load(), c.progressPos);
+        EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
+        EXPECT_FALSE(rig.connection.record.isOpen());
+        size_t commands = 0;
+        for (const auto& d : rig.bus.devices()) {
+            EXPECT_EQ(d->openHandles(), 0u);
+            EXPECT_EQ(d->openCount() > 0, c.commands > 0);  // an unrunnable image opens nothing
+            commands += d->commands().size();
+        }
+        EXPECT_EQ(commands, c.commands);
     }
 }
 
 TEST(ToBootProcess, RefusesWhileAWorkerTaskHoldsTheDevice) {
     for (int32_t held : {BUSY_DEVINFO, BUSY_UPGRADE, BUSY_AUTO_WAITING, BUSY_AUTO_ATTEMPT}) {
         Rig rig;
-        LogCapture log;
-        auto device = rig.attachApplication();
+        auto device = rig.attach(false);
         rig.ctx.busy.store(held);
-        EXPECT_FALSE(ToBootProcess(rig.ctx));
-        EXPECT_TRUE(rig.drainTexts().empty());
+        const Texts told = story(rig, [&] { EXPECT_FALSE(ToBootProcess(rig.ctx)); });
+        EXPECT_EQ(told, Texts{"L:ToBoot refused, device busy." + std::to_string(held)});
         EXPECT_EQ(device->openCount(), 0u);
         EXPECT_EQ(rig.ctx.busy.load(), held);
     }
 }
 
-TEST(DeviceInfoThread, ShowsTheFirstListedDeviceMatchingOneEntry) {
-    Rig rig;
-    LogCapture log;
-    // Vendor of one entry, product of none: not found.
-    sim::BootloaderConfig other;
-    other.vendorId = 0x1234;
-    other.appProductId = 0x1111;
-    other.mode = sim::Mode::Application;
-    rig.bus.attach(other);
-    sim::BootloaderConfig first;
-    first.mode = sim::Mode::Application;
-    first.bcdDevice = 0x0100;
-    rig.bus.attach(first);
-    rig.attachBootloader();
-
-    DeviceInfoThread(rig.ctx);
-    EXPECT_THAT(rig.drainTexts(), ElementsAre("T:...", "M:...", "D:1234 5678 0100", "T:OK", "M:OK"));
-    EXPECT_THAT(log.lines(), ElementsAre("DeviceInfoThread", "DeviceInfoThread OK"));
-    EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
-}
-
-TEST(DeviceInfoThread, FailuresPostFailed) {
-    {
+TEST(DeviceInfoThread, FirstListedDeviceMatchingOneEntryOrFailed) {
+    const Texts start = {"L:DeviceInfoThread", "T:...", "M:..."};
+    auto then = [&start](Texts tail) {
+        Texts out = start;
+        out.insert(out.end(), tail.begin(), tail.end());
+        return out;
+    };
+    const struct {
+        const char* name;
+        void (*setup)(Rig&);
+        Texts story;
+    } cases[] = {
+        {"found",
+         [](Rig& r) {
+             sim::BootloaderConfig decoy;  // vendor of one entry, product of none
+             decoy.appProductId = 0x1111;
+             decoy.mode = sim::Mode::Application;
+             r.bus.attach(decoy);
+             sim::BootloaderConfig first;
+             first.mode = sim::Mode::Application;
+             first.bcdDevice = 0x0100;
+             r.bus.attach(first);
+             r.attach();
+         },
+         then({"D:1234 5678 0100", "T:OK", "M:OK", "L:DeviceInfoThread OK"})},
+        {"none listed", [](Rig&) {}, then({"T:FAILED", "M:FAILED", "L:DeviceInfoThread FAILED"})},
+        {"no libusb",
+         [](Rig& r) {
+             r.attach();
+             r.bus.setUsbFails(true);
+         },
+         then({"T:FAILED", "M:FAILED", "L:DeviceInfoThread FAILED.failed to init libusb."})},
+        {"busy", [](Rig& r) { r.ctx.busy.store(BUSY_UPGRADE); }, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Rig rig;
-        LogCapture log;
-        DeviceInfoThread(rig.ctx);
-        EXPECT_THAT(rig.drainTexts(), ElementsAre("T:...", "M:...", "T:FAILED", "M:FAILED"));
-        EXPECT_THAT(log.lines(), ElementsAre("DeviceInfoThread", "DeviceInfoThread FAILED"));
-    }
-    {
-        Rig rig;
-        LogCapture log;
-        rig.attachBootloader();
-        rig.bus.setUsbFails(true);
-        DeviceInfoThread(rig.ctx);
-        EXPECT_THAT(rig.drainTexts(), ElementsAre("T:...", "M:...", "T:FAILED", "M:FAILED"));
-        EXPECT_THAT(log.lines(),
-                    ElementsAre("DeviceInfoThread", "DeviceInfoThread FAILED.failed to init libusb."));
-        EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
-    }
-    {
-        Rig rig;
-        LogCapture log;
-        rig.ctx.busy.store(BUSY_UPGRADE);
-        DeviceInfoThread(rig.ctx);
-        EXPECT_TRUE(rig.drainTexts().empty());
-        EXPECT_TRUE(log.lines().empty());
-        EXPECT_EQ(rig.ctx.busy.load(), BUSY_UPGRADE);
+        c.setup(rig);
+        const int32_t before = rig.ctx.busy.load();
+        EXPECT_EQ(story(rig, [&] { DeviceInfoThread(rig.ctx); }), c.story);
+        EXPECT_EQ(rig.ctx.busy.load(), before);
     }
 }
 

@@ -1,5 +1,5 @@
 // A tool context wired to the simulated bus, with a firmware image that the
-// simulated bootloader accepts.
+// simulated bootloader accepts, and the test helpers shared by the groups.
 #pragma once
 
 #include <chrono>
@@ -16,31 +16,21 @@
 
 namespace iap::testing {
 
-// The payload bytes of an image: a fixed pseudo-random sequence.
-std::vector<uint8_t> makePayload(size_t size);
-// header + payload, accepted by the simulated bootloader.
-std::vector<uint8_t> makeImage(const std::vector<uint8_t>& payload, uint16_t blockSize);
-
-// The bootloader identity the rig's device ID list names.
-inline constexpr uint16_t kVendorId = 0x1234;
-inline constexpr uint16_t kBootProductId = 0x5679;
-inline constexpr uint16_t kAppProductId = 0x5678;
 inline constexpr uint8_t kReportId = 0x01;
 
 struct Rig {
+    // Image of a pseudo-random payload; device IDs 1234:5679 (bootloader)
+    // and 1234:5678 (application); retryNum 3; time-outs of 200 ms.
     explicit Rig(size_t payloadSize = 1000, uint16_t blockSize = 256);
 
-    // A bootloader device (or application, for the switch) on the bus.
-    std::shared_ptr<sim::SimDevice> attachBootloader();
-    std::shared_ptr<sim::SimDevice> attachApplication();
-
+    // A device on the bus, answering at once, in its bootloader or application.
+    std::shared_ptr<sim::SimDevice> attach(bool bootloader = true);
     // Opens the device directly into the connection (for driving the engine).
     void open(const std::shared_ptr<sim::SimDevice>& device);
-
-    // Takes every event the queue holds (nothing else takes them).
-    std::vector<UIEvent> drain();
-    // "T:text" for EVENT_TIPS, "M:text" for EVENT_MSG, "D:vid pid bcd" for EVENT_DEVINFO.
+    // Every queued event: "T:text" tips, "M:text" message, "D:vid pid bcd".
     std::vector<std::string> drainTexts();
+    // The device's flash cut to the payload's length.
+    std::vector<uint8_t> flashOf(sim::SimDevice& device) const;
 
     std::vector<uint8_t> payload;
     AppState state;
@@ -55,9 +45,7 @@ template <typename Pred>
 bool waitFor(Pred pred, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
