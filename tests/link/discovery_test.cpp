@@ -1,5 +1,7 @@
-// Device discovery on the simulated bus: the path-token rule, the match rules,
-// the choice among several devices and what it prints and logs.
+// Device discovery: the report-descriptor walks (first Report ID 0x85, first
+// two-byte Usage Page 0x06, items stepped by their real size), the path-token
+// rule, and on the simulated bus the match rules, the choice among several
+// devices and what it prints and logs.
 #include <gtest/gtest.h>
 
 #include <spdlog/sinks/ostream_sink.h>
@@ -8,6 +10,7 @@
 #include <sstream>
 
 #include "app/logging.h"
+#include "link/descriptor.h"
 #include "link/discovery.h"
 #include "link_fixtures.h"
 #include "sim/sim_bus.h"
@@ -15,7 +18,6 @@
 namespace iap {
 namespace {
 
-using sim::PathStyle;
 using test::entry;
 
 sim::BootloaderConfig device(uint16_t pid, uint8_t reportId = 0x01) {
@@ -25,6 +27,40 @@ sim::BootloaderConfig device(uint16_t pid, uint8_t reportId = 0x01) {
     return c;
 }
 
+TEST(Descriptor, WalksStepItemsByTheirRealSize) {
+    const struct {
+        const char* name;
+        test::Bytes descriptor;
+        int reportId;   // -1: no Report ID item
+        int usagePage;  // -1: no two-byte Usage Page item
+    } cases[] = {
+        {"vendor descriptor", sim::vendorDescriptor(0x3F), 0x3F, 0xFF00},
+        {"report ID first, two IDs",
+         {0x85, 0x02, 0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x03, 0x81, 0x02, 0xC0}, 0x02, 0xFF00},
+        // A fixed step of 2 would swallow the 0x06 after End Collection.
+        {"after end collection", {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xC0, 0x06, 0x00, 0xFF, 0x85, 0x07}, 0x07, 0xFF00},
+        // Logical Maximum with four data bytes that hold 0x85 0x02.
+        {"four-byte item", {0x06, 0x00, 0xFF, 0x27, 0x00, 0x85, 0x02, 0x00, 0x85, 0x01}, 0x01, 0xFF00},
+        // A two-byte local Usage (0x0A) whose data holds 0x06.
+        {"two-byte local item", {0x0A, 0x00, 0x06, 0x06, 0x00, 0xFF, 0x85, 0x05}, 0x05, 0xFF00},
+        // A long item (0xFE, size, tag, data) whose data looks like items.
+        {"long item", {0xFE, 0x04, 0x10, 0x85, 0x09, 0x06, 0x01, 0x85, 0x04, 0x06, 0x00, 0xFF}, 0x04, 0xFF00},
+        {"one-byte usage page", {0x05, 0x01, 0x85, 0x01}, 0x01, -1},
+        {"empty", {}, -1, -1},
+        {"no report ID", {0x06, 0x00, 0xFF, 0x09, 0x01, 0xC0}, -1, 0xFF00},
+        {"truncated report ID", {0x06, 0x00, 0xFF, 0x85}, -1, 0xFF00},
+        {"truncated usage page", {0x85, 0x01, 0x06, 0x00}, 0x01, -1},
+        {"truncated long item", {0x85, 0x01, 0xFE, 0x10, 0x00, 0x06, 0x00, 0xFF}, 0x01, -1},
+        {"long item without its header", {0x85, 0x01, 0xFE}, 0x01, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DescriptorFacts f = walkReportDescriptor(c.descriptor.data(), c.descriptor.size());
+        EXPECT_EQ(f.hasReportId ? f.reportId : -1, c.reportId);
+        EXPECT_EQ(f.hasUsagePage ? f.usagePage : -1, c.usagePage);
+    }
+}
+
 TEST(PathTokens, HexAfterTheTokensOrTheEnumerationRecord) {
     const struct {
         const char* path;
@@ -32,7 +68,7 @@ TEST(PathTokens, HexAfterTheTokensOrTheEnumerationRecord) {
         uint16_t vid, pid;
     } cases[] = {
         {"\\\\?\\hid#VID_1A2b&PID_00fF#7&1&0&0000#{4d1e}", true, 0x1A2B, 0x00FF},
-        {"VID_12G4&PID_12", true, 0x1204, 0x1200},  // G and the end count 0
+        {"VID_12G4&PID_12", true, 0x1204, 0x1200},             // G and the end count 0
         {"PID_0001 VID_0002 VID_0003", true, 0x0002, 0x0001},  // first occurrence
         {"\\\\?\\hid#vid_1234&pid_5679#0", false, 0, 0},       // lower-case tokens
         {"\\\\?\\hid#VID_1234&Pid_5679#0", false, 0, 0},
@@ -52,8 +88,8 @@ TEST(PathTokens, HexAfterTheTokensOrTheEnumerationRecord) {
 TEST(Discovery, MatchRulesCloseEveryCandidateNotChosen) {
     sim::SimBus bus;
     auto good = bus.attach(device(0x0001, 0x01));
-    auto lower = bus.attach(device(0x0003), PathStyle::WindowsLower);
-    bus.attach(device(0x0004), PathStyle::Windows);
+    auto lower = bus.attach(device(0x0003), sim::PathStyle::WindowsLower);
+    bus.attach(device(0x0004), sim::PathStyle::Windows);
     bus.attach(device(0x0005))->setDescriptor({0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08, 0xC0});
     bus.attach(device(0x0006))->setDescriptor({0x06, 0x01, 0x00, 0x85, 0x01, 0xC0});  // usage page 0x0001
     bus.attach(device(0x0007))->setOpenFails(true);
@@ -69,8 +105,7 @@ TEST(Discovery, MatchRulesCloseEveryCandidateNotChosen) {
     };
     testing::internal::CaptureStdout();
     EXPECT_TRUE(match(0, entry(0x0001)));
-    EXPECT_FALSE(match(0, entry(0x0001, 0x02)));  // report ID differs: opened, closed again
-    EXPECT_EQ(good->openCount(), 2u);
+    EXPECT_FALSE(match(0, entry(0x0001, 0x02)));          // report ID differs: opened, closed again
     EXPECT_FALSE(match(0, entry(0x0001, 0x01, 0x1235)));  // vendor ID differs: not even opened
     EXPECT_EQ(good->openCount(), 2u);
     EXPECT_FALSE(match(1, entry(0x0003)));  // lower-case tokens
@@ -88,14 +123,18 @@ TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {
     bus.attach(device(0x0009));  // matches no entry
     auto second = bus.attach(device(0x0002, 0x3C));
     auto first = bus.attach(device(0x0001));
+    std::atomic<bool> cancelled{false};
+    DeviceRecord record;
+    const std::vector<DeviceIdEntry> entries = {entry(0x0001), entry(0x0002, 0x3C)};
+    SearchDevice(bus, entries, 0, record, cancelled);  // time-out 0: no pass
+    EXPECT_EQ(bus.enumerations(), 0u);
+
     std::ostringstream log;
     const auto saved = basic_logger;
     basic_logger = std::make_shared<spdlog::logger>("discovery", std::make_shared<spdlog::sinks::ostream_sink_st>(log));
     basic_logger->set_pattern("%v");
-    std::atomic<bool> cancelled{false};
-    DeviceRecord record;
     testing::internal::CaptureStdout();
-    SearchDevice(bus, {entry(0x0001), entry(0x0002, 0x3C)}, 2000, record, cancelled);
+    SearchDevice(bus, entries, 2000, record, cancelled);
     const std::string out = testing::internal::GetCapturedStdout();
     basic_logger = saved;
     ASSERT_TRUE(record.isOpen());
@@ -106,21 +145,12 @@ TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {
     EXPECT_EQ(bus.enumerations(), 1u);
     EXPECT_EQ(out, "reportId: 003C\nusage: FF00\nreport ID:3C\n");
     EXPECT_EQ(log.str(), "SearchDevice report ID.60\n");  // the byte as a number
-    record.close();
-    EXPECT_EQ(second->openHandles(), 0u);
-}
 
-TEST(Discovery, ZeroTimeOutOrCancelledSearchMakesNoPass) {
-    sim::SimBus bus;
-    bus.attach(device(0x0001));
-    std::atomic<bool> cancelled{false};
-    DeviceRecord record;
-    SearchDevice(bus, {entry(0x0001)}, 0, record, cancelled);
+    cancelled = true;  // a cancelled search makes no pass and leaves the record empty
+    SearchDevice(bus, entries, 5000, record, cancelled);
     EXPECT_FALSE(record.isOpen());
-    cancelled = true;
-    SearchDevice(bus, {entry(0x0001)}, 5000, record, cancelled);
-    EXPECT_FALSE(record.isOpen());
-    EXPECT_EQ(bus.enumerations(), 0u);
+    EXPECT_EQ(second->openHandles(), 0u);
+    EXPECT_EQ(bus.enumerations(), 1u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/connection.h"
+#include "link/exceptions.h"
 #include "package/app_state.h"
 
 namespace iap::test {
@@ -29,5 +30,23 @@ void resealHeader(Bytes& image);  // after a test changed header bytes
 uint8_t transact(DeviceConnection& connection, size_t length, int timeoutMs = 200);
 // Header, every block, finish: the status of the first rejected command, or 0.
 uint8_t upgrade(DeviceConnection& connection, const Bytes& image, uint16_t switchDelay = 0);
+
+// What a call ended with: "timeout", "transfer", "business", the text of any
+// other standard exception, or "nothing".
+template <typename F>
+std::string outcome(F&& call) {
+    try {
+        call();
+    } catch (const timeout_exception&) {
+        return "timeout";
+    } catch (const transfer_pack_exception&) {
+        return "transfer";
+    } catch (const business_pack_exception&) {
+        return "business";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "nothing";
+}
 
 }  // namespace iap::test
