@@ -55,9 +55,22 @@ FakeHidraw::FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> 
         rdev_ = st.st_rdev;
     }
     handler_ = umockdev_ioctl_base_new();
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&FakeHidraw::onIoctl), this);
-    g_signal_connect(handler_, "handle-read", G_CALLBACK(&FakeHidraw::onRead), this);
-    g_signal_connect(handler_, "handle-write", G_CALLBACK(&FakeHidraw::onWrite), this);
+    using Handler = gboolean (*)(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer);
+    const Handler onIoctl = [](UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) -> gboolean {
+        static_cast<FakeHidraw*>(self)->handleIoctl(client);
+        return TRUE;
+    };
+    const Handler onRead = [](UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) -> gboolean {
+        static_cast<FakeHidraw*>(self)->handleRead(client);
+        return TRUE;
+    };
+    const Handler onWrite = [](UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) -> gboolean {
+        static_cast<FakeHidraw*>(self)->handleWrite(client);
+        return TRUE;
+    };
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
+    g_signal_connect(handler_, "handle-read", G_CALLBACK(onRead), this);
+    g_signal_connect(handler_, "handle-write", G_CALLBACK(onWrite), this);
 }
 
 FakeHidraw::~FakeHidraw() {
@@ -66,63 +79,32 @@ FakeHidraw::~FakeHidraw() {
     g_object_unref(handler_);
 }
 
-int FakeHidraw::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
-    static_cast<FakeHidraw*>(self)->handleIoctl(client);
-    return TRUE;
-}
-
-int FakeHidraw::onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
-    static_cast<FakeHidraw*>(self)->handleRead(client);
-    return TRUE;
-}
-
-int FakeHidraw::onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
-    static_cast<FakeHidraw*>(self)->handleWrite(client);
-    return TRUE;
-}
-
 void FakeHidraw::handleIoctl(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    if (isGone()) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
+    const bool sizeOnly = request == HIDIOCGRDESCSIZE;
+    if (isGone() || (!sizeOnly && request != HIDIOCGRDESC)) {
+        umockdev_ioctl_client_complete(client, -1, isGone() ? ENODEV : ENOTTY);
         return;
     }
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
-    if (request == HIDIOCGRDESCSIZE) {
-        UMockdevIoctlData* size = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
-        if (size == nullptr) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(
+        umockdev_ioctl_client_get_arg(client), 0, sizeOnly ? sizeof(int) : sizeof(hidraw_report_descriptor), &error);
+    if (data == nullptr) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    int result = 0;
+    if (sizeOnly) {
         const int value = static_cast<int>(descriptor_.size());
-        std::memcpy(size->data, &value, sizeof value);
-        g_object_unref(size);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return;
+        std::memcpy(data->data, &value, sizeof value);
+    } else if (auto* out = reinterpret_cast<hidraw_report_descriptor*>(data->data); out->size < HID_MAX_DESCRIPTOR_SIZE) {
+        std::memcpy(out->value, descriptor_.data(), std::min<size_t>(out->size, descriptor_.size()));
+    } else {
+        result = EINVAL;
     }
-    if (request == HIDIOCGRDESC) {
-        UMockdevIoctlData* desc =
-            umockdev_ioctl_data_resolve(arg, 0, sizeof(hidraw_report_descriptor), &error);
-        if (desc == nullptr) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
-        auto* out = reinterpret_cast<hidraw_report_descriptor*>(desc->data);
-        if (out->size > HID_MAX_DESCRIPTOR_SIZE - 1) {
-            g_object_unref(desc);
-            umockdev_ioctl_client_complete(client, -1, EINVAL);
-            return;
-        }
-        const size_t n = std::min<size_t>(out->size, descriptor_.size());
-        std::memcpy(out->value, descriptor_.data(), n);
-        g_object_unref(desc);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return;
-    }
-    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+    g_object_unref(data);
+    umockdev_ioctl_client_complete(client, result != 0 ? -1 : 0, result);
 }
 
 void FakeHidraw::handleRead(UMockdevIoctlClient* client) {

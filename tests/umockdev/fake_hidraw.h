@@ -62,10 +62,6 @@ public:
     size_t inputReportsPending() const;
 
 private:
-    static int onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
-    static int onRead(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
-    static int onWrite(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
-
     void handleIoctl(UMockdevIoctlClient* client);
     void handleRead(UMockdevIoctlClient* client);
     void handleWrite(UMockdevIoctlClient* client);

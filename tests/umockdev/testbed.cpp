@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <umockdev.h>
@@ -149,7 +148,6 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     const int seq = sequence_++;
     const unsigned devnum = static_cast<unsigned>(seq + 2);
     const std::string nodeName = "hidraw" + std::to_string(seq);
-    const std::string placeholder = fmt("240:%u", static_cast<unsigned>(seq));
     const std::vector<uint8_t> descriptors = usbDescriptors(id);
 
     Plugged dev;
@@ -203,7 +201,7 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "N: " + nodeName + "\n";
     rec += "E: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + nodeName + "\n";
     rec += "E: MAJOR=240\nE: MINOR=" + std::to_string(seq) + "\n";
-    rec += "A: dev=" + placeholder + "\n";
+    rec += "A: dev=240:" + std::to_string(seq) + "\n";
     rec += "L: device=../..\n\n";
 
     GError* error = nullptr;
@@ -218,7 +216,6 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
                                                   std::move(responder)));
     FakeHidraw& node = *nodes_.back();
     dev.node = &node;
-    relabel(dev, node, placeholder);
 
     check(umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error), error,
           "attach_ioctl");
@@ -227,34 +224,6 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     }
     plugged_.push_back(dev);
     return node;
-}
-
-void Testbed::relabel(const Plugged& dev, const FakeHidraw& node, const std::string& placeholder) {
-    const unsigned maj = major(node.rdev());
-    const unsigned min = minor(node.rdev());
-    const std::string real = fmt("%u:%u", maj, min);
-    const std::string root = rootDir();
-    umockdev_testbed_set_attribute(bed_, dev.hidraw.c_str(), "dev", real.c_str());
-    umockdev_testbed_set_property(bed_, dev.hidraw.c_str(), "MAJOR", std::to_string(maj).c_str());
-    umockdev_testbed_set_property(bed_, dev.hidraw.c_str(), "MINOR", std::to_string(min).c_str());
-    ::unlink((root + "/sys/dev/char/" + placeholder).c_str());
-    const std::string link = root + "/sys/dev/char/" + real;
-    ::unlink(link.c_str());
-    if (::symlink(("../.." + dev.hidraw.substr(4)).c_str(), link.c_str()) != 0) {
-        throw std::runtime_error("cannot link " + link);
-    }
-    const std::string info = root + "/dev/.node/" + node.nodePath().substr(5);
-    ::unlink(info.c_str());
-    if (::symlink(real.c_str(), info.c_str()) != 0) {
-        throw std::runtime_error("cannot link " + info);
-    }
-    const std::string map = ptyMapEntry(node);
-    if (!map.empty()) {
-        ::unlink(map.c_str());
-        if (::symlink(real.c_str(), map.c_str()) != 0) {
-            throw std::runtime_error("cannot link " + map);
-        }
-    }
 }
 
 std::string Testbed::ptyMapEntry(const FakeHidraw& node) const {

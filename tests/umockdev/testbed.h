@@ -5,8 +5,10 @@
 // Facts of umockdev 0.17 that shape this harness:
 //  - the process must run with libumockdev-preload (enterTestbedProcess);
 //  - one testbed per process;
-//  - fstat() on the node is not faked, so every node is relabelled with the
-//    device number of its PTY (sysfs "dev", /sys/dev/char, MAJOR/MINOR);
+//  - the node is a PTY: fstat() on a client's descriptor shows the PTY's
+//    device number (FakeHidraw::rdev), not the hidraw one of sysfs, so
+//    calls that go from the descriptor to sysfs (hid_get_device_info) do not
+//    work; the tool makes none;
 //  - handlers run on umockdev's own thread (fake_hidraw.h).
 #pragma once
 
@@ -65,7 +67,6 @@ private:
         FakeHidraw* node = nullptr;
     };
 
-    void relabel(const Plugged& device, const FakeHidraw& node, const std::string& placeholder);
     std::string ptyMapEntry(const FakeHidraw& node) const;
 
     UMockdevTestbed* bed_ = nullptr;
