@@ -51,7 +51,7 @@ public:
             if (device_) return "fail device exists";
             const sim::Mode mode = word == "app" ? sim::Mode::Application : sim::Mode::Bootloader;
             device_ = std::make_unique<EmulatedDevice>(bed_, deviceConfig(mode, static_cast<uint16_t>(bcd)), 0.2);
-            return "ok " + device_->nodePath();
+            return "ok " + device_->state().node;
         }
         if (cmd == "add-wrong") {
             UsbHidIdentity id;
@@ -66,7 +66,7 @@ public:
         }
         if (cmd == "replug") {
             device_->replug();
-            return "ok " + device_->nodePath();
+            return "ok " + device_->state().node;
         }
         if (cmd == "wait") {
             double seconds = 0;
@@ -82,7 +82,7 @@ public:
         if (cmd == "flash") {
             std::ifstream file(word, std::ios::binary);
             const std::vector<uint8_t> want((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            const std::vector<uint8_t> flash = device_->flash();
+            const std::vector<uint8_t> flash = device_->state().flash;
             if (want.empty() || flash.size() < want.size()) return "fail bad payload file";
             for (size_t i = 0; i < want.size(); ++i) {
                 if (flash[i] != want[i]) return "fail flash differs at byte " + std::to_string(i);
@@ -96,11 +96,11 @@ public:
 
 private:
     std::string state() {
+        const EmulatedDevice::State s = device_->state();
         char text[128];
         std::snprintf(text, sizeof text, "mode=%s pid=%04X bcd=%04X passed=%d plugs=%zu node=%s",
-                      device_->mode() == sim::Mode::Application ? "app" : "boot", device_->productId(),
-                      device_->bcdDevice(), device_->upgradePassed() ? 1 : 0, device_->plugCount(),
-                      device_->nodePath().empty() ? "-" : device_->nodePath().c_str());
+                      s.mode == sim::Mode::Application ? "app" : "boot", s.productId, s.bcdDevice,
+                      s.upgradePassed ? 1 : 0, s.plugs, s.node.empty() ? "-" : s.node.c_str());
         return text;
     }
 

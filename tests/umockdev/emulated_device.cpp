@@ -141,27 +141,12 @@ void EmulatedDevice::addFault(const sim::Fault& fault) {
     core_.addFault(fault);
 }
 
-void EmulatedDevice::unplug() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (node_ != nullptr) {
-        bed_.unplug(*node_);
-        node_ = nullptr;
-        changed_.notify_all();
-    }
-}
-
 void EmulatedDevice::replug() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (node_ == nullptr) {
         plugLocked();
     }
 }
-
-std::string EmulatedDevice::nodePath() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return node_ != nullptr ? node_->nodePath() : std::string();
-}
-
 
 bool EmulatedDevice::waitForMode(sim::Mode mode, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -175,36 +160,12 @@ bool EmulatedDevice::waitForAbsence(std::chrono::milliseconds limit) {
     return changed_.wait_for(lock, limit, [&] { return node_ == nullptr; });
 }
 
-sim::Mode EmulatedDevice::mode() {
+EmulatedDevice::State EmulatedDevice::state() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return core_.mode();
-}
-
-uint16_t EmulatedDevice::productId() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.productId();
-}
-
-uint16_t EmulatedDevice::bcdDevice() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.bcdDevice();
-}
-
-std::vector<uint8_t> EmulatedDevice::flash() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.flash();
-}
-
-bool EmulatedDevice::upgradePassed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return core_.upgradePassed();
-}
-
-
-
-size_t EmulatedDevice::plugCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return nodes_.size();
+    return State{core_.mode(),          core_.productId(),
+                 core_.bcdDevice(),     core_.upgradePassed(),
+                 nodes_.size(),         node_ != nullptr ? node_->nodePath() : std::string(),
+                 core_.flash()};
 }
 
 }  // namespace iap::umock

@@ -48,23 +48,23 @@ public:
 
     void addFault(const sim::Fault& fault);
 
-    // Unplugs now / plugs again (a new node) in the current mode.
-    void unplug();
+    // Plugs the device again (a new node) in its mode after it vanished.
     void replug();
 
-    // The node now plugged, or "" while the device is away.
-    std::string nodePath();
     // Waits until the device is present in mode, after any pending restart.
     bool waitForMode(sim::Mode mode, std::chrono::milliseconds limit);
     // Waits until the device is away.
     bool waitForAbsence(std::chrono::milliseconds limit);
 
-    sim::Mode mode();
-    uint16_t productId();
-    uint16_t bcdDevice();
-    std::vector<uint8_t> flash();
-    bool upgradePassed();
-    size_t plugCount();
+    struct State {
+        sim::Mode mode;
+        uint16_t productId, bcdDevice;
+        bool upgradePassed;
+        size_t plugs;      // plugs so far, the first included
+        std::string node;  // the node now plugged, "" while away
+        std::vector<uint8_t> flash;
+    };
+    State state();
 
 private:
     struct Restart {

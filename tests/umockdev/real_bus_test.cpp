@@ -239,16 +239,16 @@ TEST_F(RealBus, UnplugMidUpgradeFailsTheReadThenTheNextAttemptPassesByteExact) {
 
     device.replug();
     EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:PASS", "M:PASS"));
-    std::vector<uint8_t> flash = device.flash();
-    flash.resize(rig.payload.size());
-    EXPECT_EQ(flash, rig.payload);
     EXPECT_EQ(rig.ctx.progress_pos.load(), rig.payload.size());
     // The restart after the finish: back as the application, bcdDevice from
     // the package's "V2.3.4", under a third node.
     ASSERT_TRUE(device.waitForMode(sim::Mode::Application, 3s));
-    EXPECT_EQ(device.productId(), kAppProductId);
-    EXPECT_EQ(device.bcdDevice(), 0x0234);
-    EXPECT_EQ(device.plugCount(), 3u);
+    EmulatedDevice::State s = device.state();
+    s.flash.resize(rig.payload.size());
+    EXPECT_EQ(s.flash, rig.payload);
+    EXPECT_EQ(s.productId, kAppProductId);
+    EXPECT_EQ(s.bcdDevice, 0x0234);
+    EXPECT_EQ(s.plugs, 3u);
 }
 
 }  // namespace
