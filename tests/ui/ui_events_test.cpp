@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "ui/display_state.h"
-#include "ui/thread_pool.h"
 #include "ui/ui_thread.h"
 #include "upgrade/log_capture.h"
 
@@ -126,24 +125,6 @@ TEST(UIThread, RendererNeverSeesAHalfWrittenText) {
     done = true;
     renderer.join();
     EXPECT_STREQ(display.snapshot().tipsText, a.c_str());  // the last tips posted
-}
-
-TEST(UIThread, ExitEventEndsTheLoopAndFreesItsWorker) {
-    UIEventQueue queue;
-    DisplayState display;
-    ThreadPool pool(1);
-    auto ui = pool.enqueue([&] { UIThread(queue, display); });
-    ::testing::internal::CaptureStdout();
-    postTips(queue, "before");
-    UIThreadPutEvent(queue, event(EVENT_EXIT));
-    ASSERT_EQ(ui.wait_for(5s), std::future_status::ready);
-    ::testing::internal::GetCapturedStdout();
-    postTips(queue, "after");  // stays queued
-    std::atomic<bool> ran{false};
-    pool.enqueue([&] { ran = true; }).get();
-    EXPECT_TRUE(ran.load());
-    EXPECT_STREQ(display.snapshot().tipsText, "before");
-    EXPECT_EQ(queue.pending(), 1u);
 }
 
 }  // namespace

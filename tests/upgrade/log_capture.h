@@ -26,9 +26,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() { return sink_->lines(); }
-    // With a stamp function set, its value at the moment of each line.
-    void setStamp(std::function<size_t()> stamp) { sink_->stamp = std::move(stamp); }
-    std::vector<size_t> stamps() { return sink_->stamps(); }
+    // Called with every line as it is written (set it before the lines come).
+    void onLine(std::function<void(const std::string&)> f) { sink_->onLine = std::move(f); }
     size_t count(const std::string& line) {
         const auto all = lines();
         return static_cast<size_t>(std::count(all.begin(), all.end(), line));
@@ -40,18 +39,13 @@ private:
             std::lock_guard<std::mutex> lock(this->mutex_);
             return lines_;
         }
-        std::vector<size_t> stamps() {
-            std::lock_guard<std::mutex> lock(this->mutex_);
-            return stamps_;
-        }
         void sink_it_(const spdlog::details::log_msg& msg) override {
             lines_.emplace_back(msg.payload.data(), msg.payload.size());
-            stamps_.push_back(stamp ? stamp() : 0);
+            if (onLine) onLine(lines_.back());
         }
         void flush_() override {}
-        std::function<size_t()> stamp;
+        std::function<void(const std::string&)> onLine;
         std::vector<std::string> lines_;
-        std::vector<size_t> stamps_;
     };
     std::shared_ptr<Sink> sink_;
     std::shared_ptr<spdlog::logger> saved_;

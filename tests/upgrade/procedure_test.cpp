@@ -15,50 +15,51 @@
 namespace iap {
 namespace {
 
-using testing::LogCapture;
-using testing::Rig;
 using Texts = std::vector<std::string>;
+using testing::Rig;
 
-// Runs f with its standard output swallowed, then tells what happened: the
-// UI events ("T:", "M:", "D:") and the log lines ("L:") in the order they
-// came, without discovery's lines.
+Texts operator+(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+Texts both(const std::string& text) { return {"T:" + text, "M:" + text}; }
+bool isProgress(const std::string& line) { return line.rfind("L:onbusiness", 0) == 0; }
+
+// Runs f (standard output swallowed) and tells what happened: UI events
+// ("T:", "M:", "D:") and log lines ("L:", discovery's left out) in the order
+// they came. Progress lines are left out too unless `expected` shows some.
 template <typename F>
-Texts story(Rig& rig, F f) {
-    LogCapture log;
-    log.setStamp([&rig] { return rig.events.pending(); });
-    ::testing::internal::CaptureStdout();
-    f();
-    ::testing::internal::GetCapturedStdout();
-    const Texts events = rig.drainTexts();
-    const Texts lines = log.lines();
-    const std::vector<size_t> stamps = log.stamps();
+Texts story(Rig& rig, F f, const Texts& expected = {}) {
     Texts out;
-    size_t next = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].rfind("SearchDevice", 0) == 0) continue;
-        while (next < stamps[i]) out.push_back(events[next++]);
-        out.push_back("L:" + lines[i]);
+    {
+        testing::LogCapture log;
+        log.onLine([&](const std::string& line) {
+            out = out + rig.drainTexts();
+            if (line.rfind("SearchDevice", 0) != 0) out.push_back("L:" + line);
+        });
+        ::testing::internal::CaptureStdout();
+        f();
+        ::testing::internal::GetCapturedStdout();
     }
-    while (next < events.size()) out.push_back(events[next++]);
+    out = out + rig.drainTexts();
+    if (std::none_of(expected.begin(), expected.end(), isProgress)) std::erase_if(out, isProgress);
     return out;
 }
 
-bool isProgress(const std::string& line) { return line.rfind("L:onbusiness", 0) == 0; }
-
-// The story without the progress callback's lines, unless `expected` shows them.
-Texts asIn(const Texts& expected, Texts told) {
-    if (std::none_of(expected.begin(), expected.end(), isProgress)) std::erase_if(told, isProgress);
-    return told;
-}
+const Texts kOpened = {"T:Open Device...", "L:IAPProcess Open Device", "T:Open Success! BOOT",
+                       "L:IAPProcess Open Success"};
+const Texts kSwitchOpened = {"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Success...",
+                             "T:Open Success! BOOT"};
+const std::string kError1 = "Upgrade error, please try again.\nError code:0x01\nunknown error";
+const std::string kErrorE2 = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
+const std::string kTimeout = "Timeout error, please try again.";
+const std::string kRefusal = "Firmware block size 0 is outside 1 to 8192.";
+const std::string kUnknown = "Unknown exception";
 
 TEST(IAPProcess, ReferenceImagePassesAndTheFlashHoldsThePayload) {
     Rig rig(144608, 256);
     auto device = rig.attach();
-    const Texts told = story(rig, [&] { IAPProcess(rig.ctx); });
-    EXPECT_EQ(std::count(told.begin(), told.end(), "L:onbusinessOk progress_pos.144608"), 2);
-    EXPECT_EQ(asIn({}, told),
-              (Texts{"T:Open Device...", "L:IAPProcess Open Device", "T:Open Success! BOOT",
-                     "L:IAPProcess Open Success", "T:PASS", "M:PASS", "L:IAPProcess PASS"}));
+    EXPECT_EQ(story(rig, [&] { IAPProcess(rig.ctx); }), kOpened + both("PASS") + Texts{"L:IAPProcess PASS"});
     const auto commands = device->commands();  // header, 565 blocks (the last of 224 bytes), finish
     ASSERT_EQ(commands.size(), 567u);
     EXPECT_EQ(commands[565].pack.size(), 224u + 11u);
@@ -66,100 +67,70 @@ TEST(IAPProcess, ReferenceImagePassesAndTheFlashHoldsThePayload) {
     EXPECT_EQ(rig.ctx.progress_limit.load(), 144608u);
     EXPECT_EQ(rig.ctx.progress_pos.load(), 144608u);
     EXPECT_EQ(device->openHandles(), 0u);
-    EXPECT_FALSE(rig.connection.record.isOpen());
-}
-
-struct Outcome {
-    const char* name;
-    bool toBoot;
-    void (*setup)(Rig&);
-    Texts story;
-    uint32_t progressPos;
-    size_t commands;  // received by the devices on the bus
-};
-
-const std::string kError1 = "Upgrade error, please try again.\nError code:0x01\nunknown error";
-const std::string kErrorE2 = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
-const std::string kTimeout = "Timeout error, please try again.";
-const std::string kRefusal = "Firmware block size 0 is outside 1 to 8192.";
-const std::string kUnknown = "Unknown exception";
-
-Texts upgradeOpened(Texts tail) {
-    Texts out{"T:Open Device...", "L:IAPProcess Open Device", "T:Open Success! BOOT", "L:IAPProcess Open Success"};
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
-
-Texts switchOpened(Texts tail) {
-    Texts out{"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Success...", "T:Open Success! BOOT"};
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
-
-sim::Fault always(sim::Fault f) {
-    f.repeat = true;
-    return f;
 }
 
 TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
-    const Outcome cases[] = {
+    const struct {
+        const char* name;
+        bool toBoot;
+        void (*setup)(Rig&);
+        Texts story;
+        uint32_t progressPos;
+        size_t commands;  // received by the devices on the bus
+    } cases[] = {
         {"no device", false, [](Rig&) {},
          {"T:Open Device...", "L:IAPProcess Open Device", "T:Open Failed!", "L:IAPProcess Open Failed"}, 100, 0},
         {"header answered 0x01", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA0, 0x01)); },
-         upgradeOpened({"T:" + kError1, "M:" + kError1, "L:IAPProcess Upgrade error, please try again " + kError1}),
-         100, 1},
+         kOpened + both(kError1) + Texts{"L:IAPProcess Upgrade error, please try again " + kError1}, 100, 1},
         {"block 1 answered 0xE2", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA1, 0xE2, 1)); },
-         upgradeOpened({"T:" + kErrorE2, "M:" + kErrorE2, "L:IAPProcess Upgrade error, please try again " + kErrorE2}),
-         256, 3},
+         kOpened + both(kErrorE2) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorE2}, 256, 3},
         {"retry limit: no log line", false,
          [](Rig& r) {
              r.attach();
              r.state.settings.retryNum = 0;
          },
-         upgradeOpened({"L:onbusinessOk progress_limit.1000", "L:onbusinessOk progress_pos.0", "T:" + kTimeout,
-                        "M:" + kTimeout}),
-         0, 1},
+         kOpened + Texts{"L:onbusinessOk progress_limit.1000", "L:onbusinessOk progress_pos.0"} + both(kTimeout), 0, 1},
         {"device stops answering", false,
          [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xA1, 1)); },
-         upgradeOpened({"T:" + kUnknown, "M:" + kUnknown, "L:IAPProcess e.what() " + kUnknown}), 256, 3},
+         kOpened + both(kUnknown) + Texts{"L:IAPProcess e.what() " + kUnknown}, 256, 3},
         {"device unplugged", false,
          [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, 1)); },
-         upgradeOpened({"T:hid_get_report failed", "M:hid_get_report failed",
-                        "L:IAPProcess e.what() hid_get_report failed"}),
-         256, 3},
+         kOpened + both("hid_get_report failed") + Texts{"L:IAPProcess e.what() hid_get_report failed"}, 256, 3},
         {"unrunnable image: no search", false,
          [](Rig& r) {
              r.attach();
              r.state.firmware[66] = r.state.firmware[67] = 0;  // block size 0
          },
-         {"T:" + kRefusal, "M:" + kRefusal, "L:IAPProcess firmware refused " + kRefusal}, 100, 0},
+         both(kRefusal) + Texts{"L:IAPProcess firmware refused " + kRefusal}, 100, 0},
         {"switch accepted", true, [](Rig& r) { r.attach(false); },
-         switchOpened({"L:onbusinessToBoot progress_limit.1000", "L:onbusinessToBoot progress_pos.1000", "T:PASS",
-                       "M:PASS"}),
+         kSwitchOpened + Texts{"L:onbusinessToBoot progress_limit.1000", "L:onbusinessToBoot progress_pos.1000"} +
+             both("PASS"),
          1000, 1},
         {"switch without a device", true, [](Rig&) {},
          {"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Failed...", "T:Open Failed!"}, 100, 0},
         {"switch always rejected", true,
          [](Rig& r) {
              r.state.settings.retryNum = 4;
-             r.attach(false)->addFault(always(sim::Fault::statusAt(0xC0, 0xE9)));
+             sim::Fault reject = sim::Fault::statusAt(0xC0, 0xE9);
+             reject.repeat = true;
+             r.attach(false)->addFault(reject);
          },
-         switchOpened({"L:" + kTimeout, "T:" + kTimeout, "M:" + kTimeout}), 100, 4},
+         kSwitchOpened + Texts{"L:" + kTimeout} + both(kTimeout), 100, 4},
         {"switch not answered", true,
          [](Rig& r) {
              auto d = r.attach(false);
              d->setTimeScale(1.0);  // still there when the read times out
              d->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xC0));
          },
-         switchOpened({"L:e.what()   : " + kUnknown, "T:" + kUnknown, "M:" + kUnknown}), 100, 1},
+         kSwitchOpened + Texts{"L:e.what()   : " + kUnknown} + both(kUnknown), 100, 1},
     };
-    for (const Outcome& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         rig.state.settings.searchDeviceTimeout = 50;
         c.setup(rig);
-        const Texts told = story(rig, [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : IAPProcess(rig.ctx); });
-        EXPECT_EQ(asIn(c.story, told), c.story);
+        auto run = [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : IAPProcess(rig.ctx); };
+        EXPECT_EQ(story(rig, run, c.story), c.story);
         EXPECT_EQ(rig.ctx.progress_pos.load(), c.progressPos);
         EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
         EXPECT_FALSE(rig.connection.record.isOpen());
@@ -178,8 +149,8 @@ TEST(ToBootProcess, RefusesWhileAWorkerTaskHoldsTheDevice) {
         Rig rig;
         auto device = rig.attach(false);
         rig.ctx.busy.store(held);
-        const Texts told = story(rig, [&] { EXPECT_FALSE(ToBootProcess(rig.ctx)); });
-        EXPECT_EQ(told, Texts{"L:ToBoot refused, device busy." + std::to_string(held)});
+        EXPECT_EQ(story(rig, [&] { EXPECT_FALSE(ToBootProcess(rig.ctx)); }),
+                  Texts{"L:ToBoot refused, device busy." + std::to_string(held)});
         EXPECT_EQ(device->openCount(), 0u);
         EXPECT_EQ(rig.ctx.busy.load(), held);
     }
@@ -187,36 +158,21 @@ TEST(ToBootProcess, RefusesWhileAWorkerTaskHoldsTheDevice) {
 
 TEST(DeviceInfoThread, FirstListedDeviceMatchingOneEntryOrFailed) {
     const Texts start = {"L:DeviceInfoThread", "T:...", "M:..."};
-    auto then = [&start](Texts tail) {
-        Texts out = start;
-        out.insert(out.end(), tail.begin(), tail.end());
-        return out;
-    };
     const struct {
         const char* name;
         void (*setup)(Rig&);
         Texts story;
     } cases[] = {
         {"found",
-         [](Rig& r) {
-             sim::BootloaderConfig decoy;  // vendor of one entry, product of none
-             decoy.appProductId = 0x1111;
-             decoy.mode = sim::Mode::Application;
-             r.bus.attach(decoy);
-             sim::BootloaderConfig first;
-             first.mode = sim::Mode::Application;
-             first.bcdDevice = 0x0100;
-             r.bus.attach(first);
+         [](Rig& r) {  // first a decoy with the vendor of one entry and the product of none
+             r.bus.attach({.appProductId = 0x1111, .mode = sim::Mode::Application});
+             r.bus.attach({.bcdDevice = 0x0102, .mode = sim::Mode::Application});
              r.attach();
          },
-         then({"D:1234 5678 0100", "T:OK", "M:OK", "L:DeviceInfoThread OK"})},
-        {"none listed", [](Rig&) {}, then({"T:FAILED", "M:FAILED", "L:DeviceInfoThread FAILED"})},
-        {"no libusb",
-         [](Rig& r) {
-             r.attach();
-             r.bus.setUsbFails(true);
-         },
-         then({"T:FAILED", "M:FAILED", "L:DeviceInfoThread FAILED.failed to init libusb."})},
+         start + Texts{"D:1234 5678 0102"} + both("OK") + Texts{"L:DeviceInfoThread OK"}},
+        {"none listed", [](Rig&) {}, start + both("FAILED") + Texts{"L:DeviceInfoThread FAILED"}},
+        {"no libusb", [](Rig& r) { r.bus.setUsbFails(true); },
+         start + both("FAILED") + Texts{"L:DeviceInfoThread FAILED.failed to init libusb."}},
         {"busy", [](Rig& r) { r.ctx.busy.store(BUSY_UPGRADE); }, {}},
     };
     for (const auto& c : cases) {
