@@ -25,6 +25,7 @@ protected:
         test::writeBytes(path, file);
         state.executablePath = path;
         ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         const bool loaded = LoadPackage(state, [&](DecodedImage&& image) {
             if (++made == failAt) throw std::runtime_error("out of texture memory");
             auto texture = std::make_shared<ITexture>(1000 + made, float(image.width), float(image.height),
@@ -32,6 +33,7 @@ protected:
             images.push_back(std::move(image));
             return texture;
         });
+        reason = ::testing::internal::GetCapturedStderr();
         output = ::testing::internal::GetCapturedStdout();
         return loaded;
     }
@@ -45,7 +47,7 @@ protected:
     AppState state;
     int made = 0;
     std::vector<DecodedImage> images;
-    std::string output;
+    std::string output, reason;
 };
 
 TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
@@ -95,6 +97,7 @@ TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) 
         made = g_released = 0;
         EXPECT_FALSE(load(c.file, "tool", c.failAt));
         EXPECT_EQ(output, expectedStart(c.file.size())) << "no settings lines";
+        EXPECT_EQ(reason.rfind("tool package not loaded: ", 0), 0u) << reason;
         ASSERT_EQ(state.colours.size(), 10u);
         EXPECT_EQ(0, std::memcmp(state.colours.data(), defaultColours().data(), 10 * sizeof(Colour)));
         EXPECT_EQ(state.layout.size(), 22u);

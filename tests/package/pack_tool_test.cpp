@@ -70,20 +70,17 @@ TEST_F(PackToolTest, BuildAppendsExactlyThePackageItWasAskedFor) {
 TEST_F(PackToolTest, TheBuiltInSkinHasTheTableSizesInBitmaps) {
     const std::vector<skin::SkinImage> images = skin::makeDefaultSkin();
     ASSERT_EQ(images.size(), 19u);
-    std::vector<DecodedImage> decoded;
     for (const skin::SkinSlot& slot : skin::skinSlots()) {
         const std::vector<uint8_t>& file = images[size_t(slot.id)].file;
         EXPECT_EQ(std::string(file.begin(), file.begin() + 2), "BM");
         EXPECT_EQ(loadU16(&file[28]), slot.alpha ? 32 : 24) << slot.fileName;  // the three labels
         EXPECT_GT(int32_t(loadU32(&file[22])), 0) << "bottom-up rows";
-        decoded.push_back(decodeImage(file));
-        EXPECT_EQ(decoded.back().width, slot.width) << slot.fileName;
-        EXPECT_EQ(decoded.back().height, slot.height) << slot.fileName;
-    }
-    EXPECT_GT(std::count(decoded[16].rgba.begin(), decoded[16].rgba.end(), 0), 200) << "transparent label";
-    for (int first : {7, 10, 13}) {  // normal, hovered and pressed differ
-        EXPECT_NE(decoded[first].rgba, decoded[first + 1].rgba) << first;
-        EXPECT_NE(decoded[first + 1].rgba, decoded[first + 2].rgba) << first;
+        const DecodedImage decoded = decodeImage(file);
+        EXPECT_EQ(decoded.width, slot.width) << slot.fileName;
+        EXPECT_EQ(decoded.height, slot.height) << slot.fileName;
+        int clear = 0;  // the labels keep their transparency
+        for (size_t i = 3; i < decoded.rgba.size(); i += 4) clear += decoded.rgba[i] == 0;
+        EXPECT_EQ(clear > 200, slot.alpha) << slot.fileName;
     }
 }
 
