@@ -49,39 +49,33 @@ TEST(UIThreadEventHandler, AppliesEachEventKindAndCutsLongTexts) {
     testing::LogCapture log;
     DisplayTexts t = display.snapshot();
     EXPECT_EQ(std::string(t.vidText) + t.pidText + t.verText, "000000000000");
-    EXPECT_FALSE(t.msgPending);
 
-    postTips(queue, "A");
-    postTips(queue, "B");
-    postMsg(queue, "hello");
     UIEvent info = event(EVENT_DEVINFO);
     info.vid = 0x1A2B;
     info.pid = 0x3C;
     info.bcdDevice = 0x0100;
-    UIThreadPutEvent(queue, info);
-    UIThreadPutEvent(queue, event(7, "odd"));
+    for (const UIEvent& e : {event(EVENT_TIPS, "A"), event(EVENT_TIPS, "B"), event(EVENT_MSG, "hello"), info,
+                             event(7, "odd"), event(EVENT_EXIT)}) {
+        UIThreadPutEvent(queue, e);
+    }
     ::testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(UIThreadEventHandler(queue, display));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "event type: 49 A\nevent type: 49 B\nevent type: 48 hello\nevent type: 50 \nevent type: 7 odd\n");
+    EXPECT_FALSE(UIThreadEventHandler(queue, display));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "event type: 49 A\nevent type: 49 B\nevent type: 48 hello\n"
+                                                        "event type: 50 \nevent type: 7 odd\nevent type: 240 \n");
     t = display.snapshot();
-    EXPECT_STREQ(t.tipsText, "B");
-    EXPECT_STREQ(t.msgText, "hello");
+    EXPECT_EQ(std::string(t.tipsText) + "|" + t.msgText + "|" + t.vidText + t.pidText + t.verText,
+              "B|hello|1A2B003C0100");
     EXPECT_TRUE(t.msgPending);
-    EXPECT_EQ(std::string(t.vidText) + " " + t.pidText + " " + t.verText, "1A2B 003C 0100");
     const auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 10u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[0], "UIThreadEventHandler e.eventType.49");
     EXPECT_EQ(lines[1], "UIThreadEventHandler e.message.c_str().A");
-    EXPECT_EQ(lines[8], "UIThreadEventHandler e.eventType.7");
+    EXPECT_EQ(lines[10], "UIThreadEventHandler e.eventType.240");
 
     // 256 bytes or more: cut to 255, never inside a UTF-8 sequence.
-    postTips(queue, std::string(300, 'x'));
-    postMsg(queue, std::string(254, 'y') + "\xE4\xB8\xAD" + "z");
-    ::testing::internal::CaptureStdout();
-    UIThreadEventHandler(queue, display);
-    UIThreadEventHandler(queue, display);
-    ::testing::internal::GetCapturedStdout();
+    display.setTips(std::string(300, 'x'));
+    display.setMsg(std::string(254, 'y') + "\xE4\xB8\xAD" + "z");
     t = display.snapshot();
     EXPECT_EQ(std::string(t.tipsText), std::string(255, 'x'));
     EXPECT_EQ(std::string(t.msgText), std::string(254, 'y'));
@@ -93,10 +87,8 @@ TEST(DisplayState, PopupClearsOnlyTheMessageItShowed) {
     const DisplayTexts shown = display.snapshot();
     display.setMsg("second");  // arrives while the popup shows "first"
     display.clearMsgPending(shown.msgSerial);
-    const DisplayTexts t = display.snapshot();
-    EXPECT_TRUE(t.msgPending);
-    EXPECT_STREQ(t.msgText, "second");
-    display.clearMsgPending(t.msgSerial);
+    EXPECT_TRUE(display.snapshot().msgPending);
+    display.clearMsgPending(display.snapshot().msgSerial);
     EXPECT_FALSE(display.snapshot().msgPending);
 }
 
@@ -120,7 +112,7 @@ TEST(UIThread, RendererNeverSeesAHalfWrittenText) {
         postMsg(queue, i % 2 ? b : a);
     }
     UIThreadPutEvent(queue, event(EVENT_EXIT));
-    ui.join();
+    ui.join();  // the exit event ends the loop
     ::testing::internal::GetCapturedStdout();
     done = true;
     renderer.join();

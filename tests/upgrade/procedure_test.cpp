@@ -33,10 +33,10 @@ Texts story(Rig& rig, F f, const Texts& expected = {}) {
     Texts out;
     {
         testing::LogCapture log;
-        log.onLine([&](const std::string& line) {
+        log.onLine = [&](const std::string& line) {
             out = out + rig.drainTexts();
             if (line.rfind("SearchDevice", 0) != 0) out.push_back("L:" + line);
-        });
+        };
         ::testing::internal::CaptureStdout();
         f();
         ::testing::internal::GetCapturedStdout();

@@ -5,13 +5,11 @@
 #include <future>
 #include <latch>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 #include "ui/display_state.h"
 #include "ui/thread_pool.h"
 #include "ui/ui_thread.h"
-#include "upgrade/busy_claim.h"
 #include "upgrade/device_info.h"
 #include "upgrade/log_capture.h"
 #include "upgrade/shutdown.h"
@@ -38,19 +36,6 @@ struct PoolRig : testing::Rig {
     DisplayState display;
     std::unique_ptr<ThreadPool> pool = std::make_unique<ThreadPool>(10);
 };
-
-TEST(BusyClaim, ReturnsToIdleWhenAnExceptionEscapes) {
-    std::atomic<int32_t> busy{BUSY_IDLE};
-    try {
-        BusyClaim claim(busy, BUSY_UPGRADE);
-        ASSERT_TRUE(claim);
-        BusyClaim second(busy, BUSY_DEVINFO);
-        EXPECT_FALSE(second);
-        throw std::runtime_error("escapes");
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_EQ(busy.load(), BUSY_IDLE);
-}
 
 TEST(Tasks, ManyConcurrentSubmitsAdmitExactlyOne) {
     LogCapture log;
