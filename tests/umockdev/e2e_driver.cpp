@@ -20,12 +20,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -84,9 +86,8 @@ public:
             const std::vector<uint8_t> want((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
             const std::vector<uint8_t> flash = device_->state().flash;
             if (want.empty() || flash.size() < want.size()) return "fail bad payload file";
-            for (size_t i = 0; i < want.size(); ++i) {
-                if (flash[i] != want[i]) return "fail flash differs at byte " + std::to_string(i);
-            }
+            const auto diff = std::mismatch(want.begin(), want.end(), flash.begin()).first - want.begin();
+            if (diff != static_cast<long>(want.size())) return "fail flash differs at byte " + std::to_string(diff);
             return "ok " + std::to_string(want.size()) + " bytes";
         }
         return "fail unknown command " + cmd;
@@ -140,7 +141,12 @@ int run(int argc, char** argv) {
         for (ssize_t n; (n = ::getline(&line, &size, in)) > 0;) {
             const std::string text(line, static_cast<size_t>(n) - (line[n - 1] == '\n' ? 1 : 0));
             if (text == "quit") break;
-            if (!text.empty()) writeLine(reply[1], driver.handle(text));
+            if (text.empty()) continue;
+            try {
+                writeLine(reply[1], driver.handle(text));
+            } catch (const std::exception& e) {  // a malformed number, a failed plug
+                writeLine(reply[1], std::string("fail ") + e.what());
+            }
         }
         std::free(line);
         std::fclose(in);
