@@ -6,7 +6,8 @@
 // its new mode (product ID, bcdDevice).
 //
 // Thread-safe. The model is driven on umockdev's thread; restarts run on the
-// device's own thread, so no umockdev handler ever waits.
+// device's own thread, so a handler waits at most while one unplugs or
+// plugs a node, never for the time of a restart.
 #pragma once
 
 #include <chrono>

@@ -11,8 +11,9 @@
 // the master side is closed (poll reports POLLHUP), reads fail with EIO and
 // writes and ioctls with ENODEV, as on an unplugged hidraw device.
 //
-// All handlers run on umockdev's own thread and never block: a blocking read
-// without a report is completed later, when one arrives or the node hangs up.
+// All handlers run on umockdev's own thread and never wait for a client: a
+// blocking read without a report is completed later, when one arrives or the
+// node hangs up.
 #pragma once
 
 #include <cstddef>
