@@ -113,18 +113,19 @@ TEST(SimBootloader, SwitchAndFinishRestartTheDeviceUnderTheOtherIdentity) {
 }
 
 TEST(SimBootloader, FaultsSurfaceAsTheLinksExceptions) {
+    auto atData = [](FaultKind kind) { return Fault::atCommand(kind, CMD_DATA, 1); };  // the second block
     const std::pair<Fault, const char*> cases[] = {
-        {Fault::atCommand(FaultKind::NoReply, CMD_DATA, 1), "timeout"},
-        {Fault::atCommand(FaultKind::WrongMarker, CMD_DATA, 1), "transfer"},
-        {Fault::atCommand(FaultKind::WrongChecksum, CMD_DATA, 1), "transfer"},
-        {Fault::atCommand(FaultKind::OversizeLength, CMD_DATA, 1), "transfer"},
-        {Fault::atCommand(FaultKind::WrongCrc, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::CrcLowFirst, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::WrongResponseCode, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::ShortFirstPack, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::HugeDataLength, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::Overshoot, CMD_DATA, 1), "business"},
-        {Fault::atCommand(FaultKind::Disconnect, CMD_DATA, 1), "hid_get_report failed"},
+        {atData(FaultKind::NoReply), "timeout"},
+        {atData(FaultKind::WrongMarker), "transfer"},
+        {atData(FaultKind::WrongChecksum), "transfer"},
+        {atData(FaultKind::OversizeLength), "transfer"},
+        {atData(FaultKind::WrongCrc), "business"},
+        {atData(FaultKind::CrcLowFirst), "business"},
+        {atData(FaultKind::WrongResponseCode), "business"},
+        {atData(FaultKind::ShortFirstPack), "business"},
+        {atData(FaultKind::HugeDataLength), "business"},
+        {atData(FaultKind::Overshoot), "business"},
+        {atData(FaultKind::Disconnect), "hid_get_report failed"},
         {Fault::statusAt(CMD_DATA, 0xE8, 1), "status 232"},
         // The answers to packs that do not end a command are not examined.
         {Fault::atReport(FaultKind::WrongMarker, 0), "status 0"},

@@ -60,6 +60,8 @@ TEST(DiscoveryTiming, PollingDeadlineAttachAndCancel) {
     for (const auto& d : bus.devices()) EXPECT_EQ(d->openHandles(), 0u);
 }
 
+// hidraw queues reports per open file: a reply that arrives after its read
+// timed out goes to the next read, but not to a handle opened later.
 TEST(SimTiming, LateRepliesGoToTheNextReadOfTheSameHandleOnly) {
     sim::SimBus bus;
     auto device = bus.attach();
