@@ -168,7 +168,6 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "E: DEVNAME=/dev/" + busPath + "\n";
     rec += "E: PRODUCT=" + product + "\n";
     rec += "E: BUSNUM=001\nE: DEVNUM=" + fmt("%03u", devnum) + "\n";
-    rec += "E: MAJOR=189\nE: MINOR=" + std::to_string(devnum - 1) + "\n";
     rec += "A: idVendor=" + fmt("%04x", id.vendorId) + "\n";
     rec += "A: idProduct=" + fmt("%04x", id.productId) + "\n";
     rec += "A: bcdDevice=" + fmt("%04x", id.bcdDevice) + "\n";
@@ -176,25 +175,18 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "A: product=" + id.product + "\n";
     rec += "A: serial=0001\n";
     rec += "A: busnum=1\nA: devnum=" + std::to_string(devnum) + "\n";
-    rec += "A: speed=12\nA: bConfigurationValue=1\nA: bNumConfigurations=1\n";
-    rec += "A: bNumInterfaces= 1\nA: bDeviceClass=00\nA: bMaxPacketSize0=64\n";
-    rec += "A: version= 2.00\nA: maxchild=0\n";
-    rec += "A: dev=189:" + std::to_string(devnum - 1) + "\n";
     rec += "H: descriptors=" + hex(descriptors) + "\n\n";
 
     rec += "P: " + dev.interface.substr(4) + "\n";
     rec += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=3/0/0\n";
     rec += "E: PRODUCT=" + product + "\n";
-    rec += "A: bInterfaceNumber=00\nA: bAlternateSetting= 0\nA: bInterfaceClass=03\n";
-    rec += "A: bInterfaceSubClass=00\nA: bInterfaceProtocol=00\nA: bNumEndpoints=02\n\n";
+    rec += "A: bInterfaceNumber=00\nA: bAlternateSetting= 0\nA: bInterfaceClass=03\n\n";
 
     rec += "P: " + dev.hid.substr(4) + "\n";
     rec += "E: SUBSYSTEM=hid\nE: DRIVER=hid-generic\n";
     rec += "E: HID_ID=" + fmt("0003:%08X:%08X", id.vendorId, id.productId) + "\n";
     rec += "E: HID_NAME=IAP Test " + id.product + "\n";
-    rec += "E: HID_PHYS=usb-0000:00:14.0-" + std::to_string(seq + 1) + "/input0\n";
     rec += "E: HID_UNIQ=0001\n";
-    rec += "E: MODALIAS=" + fmt("hid:b0003g0001v%08Xp%08X", id.vendorId, id.productId) + "\n";
     rec += "H: report_descriptor=" + hex(id.reportDescriptor) + "\n\n";
 
     rec += "P: " + dev.hidraw.substr(4) + "\n";
