@@ -76,7 +76,8 @@ TEST(StatusCodes, EveryMessageWordForWord) {
 }
 
 // A connection (report ID 0x01) on a device that records each written report
-// and answers reads from a script: > 0 delivers the report, 0 times out, < 0 fails.
+// and answers reads from a script: > 0 delivers the report, 0 times out, < 0
+// fails. The link is its own device; the record lets go of it, never frees it.
 struct ScriptedLink : HidDevice {
     std::vector<Bytes> written;
     std::deque<std::pair<int, Bytes>> reads;
