@@ -95,7 +95,9 @@ TEST(Tasks, ShutdownEndsEveryWorkerWithinTheBound) {
             rig.state.settings.searchDeviceTimeout = 0;
             rig.ctx.autoStart = true;
             rig.pool->enqueue([&rig] { AutoIAPThread(rig.ctx); });
-            ASSERT_TRUE(waitFor([&] { return rig.ctx.busy.load() == BUSY_AUTO_WAITING; }, 5s));
+            ASSERT_TRUE(waitFor([&] {  // the first attempt is over: the loop pauses
+                return log.count("IAPProcess Open Failed") == 1 && rig.ctx.busy.load() == BUSY_AUTO_WAITING;
+            }, 5s));
         } else {
             device = rig.attach();
             device->setLatency(300us);
