@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "link/connection.h"
+#include "package/firmware_image.h"
 #include "sim/sim_bus.h"
 #include "ui/ui_event_queue.h"
 #include "upgrade/tool_context.h"
@@ -21,16 +23,58 @@ inline constexpr uint8_t kReportId = 0x01;
 struct Rig {
     // Image of a pseudo-random payload; device IDs 1234:5679 (bootloader)
     // and 1234:5678 (application); retryNum 3; time-outs of 200 ms.
-    explicit Rig(size_t payloadSize = 1000, uint16_t blockSize = 256);
+    explicit Rig(size_t payloadSize = 1000, uint16_t blockSize = 256) : payload(payloadSize) {
+        uint32_t x = 0x12345678;
+        for (uint8_t& b : payload) {
+            x = x * 1103515245u + 12345u;
+            b = static_cast<uint8_t>(x >> 16);
+        }
+        ImageHeaderFields fields;
+        fields.blockSize = blockSize;
+        state.firmware = buildFirmwareImage(fields, payload);
+        state.deviceIds.push_back(DeviceIdEntry{.reportId = kReportId, .productId = 0x5679, .vendorId = 0x1234});
+        state.deviceIds.push_back(DeviceIdEntry{.reportId = kReportId, .productId = 0x5678, .vendorId = 0x1234});
+        state.settings.retryNum = 3;
+        state.settings.switchDelay = 500;
+        state.settings.searchDeviceTimeout = 200;
+        state.settings.readAckTimeout = 200;
+        ctx.state = &state;
+        ctx.bus = &bus;
+        ctx.events = &events;
+        ctx.connection = &connection;
+    }
 
     // A device on the bus, answering at once, in its bootloader or application.
-    std::shared_ptr<sim::SimDevice> attach(bool bootloader = true);
+    std::shared_ptr<sim::SimDevice> attach(bool bootloader = true) {
+        auto device = bus.attach({.mode = bootloader ? sim::Mode::Bootloader : sim::Mode::Application});
+        device->setTimeScale(0.0);
+        return device;
+    }
     // Opens the device directly into the connection (for driving the engine).
-    void open(const std::shared_ptr<sim::SimDevice>& device);
+    void open(const std::shared_ptr<sim::SimDevice>& device) {
+        connection.record.handle = bus.openPath(device->path());
+        connection.record.reportId = kReportId;
+        connection.record.usagePage = 0xFF00;
+    }
     // Every queued event: "T:text" tips, "M:text" message, "D:vid pid bcd".
-    std::vector<std::string> drainTexts();
+    std::vector<std::string> drainTexts() {
+        std::vector<std::string> out;
+        while (events.pending() > 0) {
+            const UIEvent e = events.take();
+            char text[32];
+            std::snprintf(text, sizeof text, "D:%04X %04X %04X", e.vid, e.pid, e.bcdDevice);
+            out.push_back(e.eventType == EVENT_TIPS  ? "T:" + e.message
+                          : e.eventType == EVENT_MSG ? "M:" + e.message
+                                                     : std::string(text));
+        }
+        return out;
+    }
     // The device's flash cut to the payload's length.
-    std::vector<uint8_t> flashOf(sim::SimDevice& device) const;
+    std::vector<uint8_t> flashOf(sim::SimDevice& device) const {
+        std::vector<uint8_t> flash = device.flash();
+        flash.resize(payload.size());
+        return flash;
+    }
 
     std::vector<uint8_t> payload;
     AppState state;
