@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "link/crc16.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
 #include "link_fixtures.h"
@@ -130,6 +131,61 @@ TEST(SimBootloader, FaultsSurfaceAsTheLinksExceptions) {
     EXPECT_THROW(upgrade(gone.connection, test::makeImage()), std::runtime_error);
     EXPECT_TRUE(gone.bus.enumerate().empty());
     EXPECT_THROW(gone.connection.exchange(gone.connection.request(), 7, 0, true, 10), std::runtime_error);
+}
+
+// The device's checks of the command sequence: each row sends the header (when
+// asked), then one command built by the row, and expects the device's status.
+TEST(SimBootloader, CommandSequenceChecks) {
+    const Bytes image = test::makeImage({1000, 256});  // blocks 0..3, the last of 232 bytes
+    auto reseal = [](uint8_t* cmd, size_t length) {  // CRC-16/MODBUS, high byte first
+        const uint16_t crc = crc16Modbus(cmd, length - 2);
+        cmd[length - 2] = static_cast<uint8_t>(crc >> 8);
+        cmd[length - 1] = static_cast<uint8_t>(crc);
+    };
+    const struct {
+        const char* name;
+        bool header;
+        uint8_t status;
+        size_t (*build)(uint8_t*, const Bytes&);
+        bool reseal = false;  // the row changed bytes that the CRC covers
+    } cases[] = {
+        {"block before the header", false, 0xE9,
+         [](uint8_t* o, const Bytes& i) { return buildDataCommand(o, i, 0, 256, 256, false); }},
+        {"finish before the blocks", true, 0xE9, [](uint8_t* o, const Bytes&) { return buildFinishCommand(o, 0); }},
+        {"block 1 first", true, 0xE3,
+         [](uint8_t* o, const Bytes& i) { return buildDataCommand(o, i, 1, 256, 256, false); }},
+        {"last-block number on block 0", true, 0xE3,
+         [](uint8_t* o, const Bytes& i) { return buildDataCommand(o, i, 0, 256, 256, true); }},
+        {"short block 0", true, 0xE4,
+         [](uint8_t* o, const Bytes& i) { return buildDataCommand(o, i, 0, 256, 200, false); }},
+        {"wrong offset", true, 0xE5, [](uint8_t* o, const Bytes& i) {
+             size_t n = buildDataCommand(o, i, 0, 256, 256, false);
+             o[5] = 0x10;
+             return n;
+         }, true},
+        {"wrong CRC", true, 0xE2, [](uint8_t* o, const Bytes&) {
+             size_t n = buildFinishCommand(o, 0);
+             o[n - 1] ^= 1;
+             return n;
+         }},
+        {"unknown command", true, 0xE0, [](uint8_t* o, const Bytes&) {
+             size_t n = buildFinishCommand(o, 0);
+             o[0] = 0xA7;
+             return n;
+         }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimLink link;
+        if (c.header) {
+            ASSERT_EQ(test::transact(link.connection, buildHeaderCommand(link.connection.request(), image)), 0);
+        }
+        uint8_t* request = link.connection.request();
+        const size_t length = c.build(request, image);
+        if (c.reseal) reseal(request, length);
+        EXPECT_EQ(test::transact(link.connection, length), c.status);
+        EXPECT_FALSE(link.device->upgradePassed());
+    }
 }
 
 }  // namespace
