@@ -17,10 +17,7 @@ using test::testPackage;
 constexpr size_t kExeSize = 1000;
 
 std::vector<uint8_t> encoded(const Package& package = testPackage(), PackageLayout* layout = nullptr) {
-    std::vector<uint8_t> file = test::fakeExecutable(kExeSize);
-    const std::vector<uint8_t> bytes = encodePackage(package, kExeSize, layout);
-    file.insert(file.end(), bytes.begin(), bytes.end());
-    return file;
+    return test::withPackage(test::fakeExecutable(kExeSize), package, layout);
 }
 
 TEST(PackageFormat, RoundTripWithSectionsBackToBackAfterTheExecutable) {

@@ -47,9 +47,10 @@ inline Package testPackage() {
     return p;
 }
 
-// exe followed by the encoded package.
-inline std::vector<uint8_t> withPackage(std::vector<uint8_t> exe, const Package& package) {
-    const std::vector<uint8_t> bytes = encodePackage(package, exe.size());
+// exe followed by the encoded package (whose sections lie as *layout says).
+inline std::vector<uint8_t> withPackage(std::vector<uint8_t> exe, const Package& package,
+                                        PackageLayout* layout = nullptr) {
+    const std::vector<uint8_t> bytes = encodePackage(package, exe.size(), layout);
     exe.insert(exe.end(), bytes.begin(), bytes.end());
     return exe;
 }
