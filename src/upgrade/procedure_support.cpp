@@ -1,5 +1,7 @@
 #include "upgrade/procedure_support.h"
 
+#include <utility>
+
 #include "link/connection.h"
 #include "link/discovery.h"
 #include "link/packets.h"
@@ -22,6 +24,14 @@ bool openDevice(ToolContext& ctx) {
     SearchDevice(*ctx.bus, ctx.state->deviceIds, ctx.state->settings.searchDeviceTimeout, record,
                  ctx.searchCancelled);
     return record.isOpen();
+}
+
+void buildEngine(std::optional<IAPEngine>& engine, ToolContext& ctx,
+                 IAPEngine::ProgressCallback onProgress) {
+    const AppState& state = *ctx.state;
+    engine.emplace(*ctx.connection, state.firmware, imageBlockSize(state.firmware),
+                   state.settings.retryNum, state.settings.readAckTimeout,
+                   static_cast<uint16_t>(state.settings.switchDelay & 0xFFFF), std::move(onProgress));
 }
 
 }  // namespace iap

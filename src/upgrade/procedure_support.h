@@ -1,10 +1,12 @@
 // Pieces shared by the upgrade and switch-to-boot procedures.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "link/device_record.h"
+#include "upgrade/iap_engine.h"
 #include "upgrade/tool_context.h"
 
 namespace iap {
@@ -31,5 +33,10 @@ std::string firmwareRefusal(const ToolContext& ctx);
 // Looks for the device with the package's ID list and time-out; true when the
 // connection's record now holds an open device.
 bool openDevice(ToolContext& ctx);
+
+// Builds the engine on the opened device with a copy of the package's
+// firmware, its block size (image bytes 66 and 67) and the settings.
+void buildEngine(std::optional<IAPEngine>& engine, ToolContext& ctx,
+                 IAPEngine::ProgressCallback onProgress);
 
 }  // namespace iap

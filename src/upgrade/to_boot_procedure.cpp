@@ -23,7 +23,6 @@ bool ToBootProcess(ToolContext& ctx) {
         basic_logger->info("ToBoot refused, device busy.{}", ctx.busy.load());
         return false;
     }
-    const AppState& state = *ctx.state;
 
     const std::string refusal = firmwareRefusal(ctx);
     if (!refusal.empty()) {
@@ -46,10 +45,7 @@ bool ToBootProcess(ToolContext& ctx) {
 
     std::optional<IAPEngine> engine;
     try {
-        engine.emplace(*ctx.connection, state.firmware, imageBlockSize(state.firmware),
-                       state.settings.retryNum, state.settings.readAckTimeout,
-                       static_cast<uint16_t>(state.settings.switchDelay & 0xFFFF),
-                       [&ctx](IAPEngine& e) { onbusinessToBoot(ctx, e); });
+        buildEngine(engine, ctx, [&ctx](IAPEngine& e) { onbusinessToBoot(ctx, e); });
         while (!ctx.exitRequested.load()) {
             if (!engine->toBootStep()) {
                 break;

@@ -19,7 +19,6 @@ void onbusinessOk(ToolContext& ctx, const IAPEngine& engine) {
 }
 
 void IAPProcess(ToolContext& ctx) {
-    const AppState& state = *ctx.state;
 
     // A firmware image the engine cannot run is reported before any device
     // is looked for: no device could be upgraded with it.
@@ -44,10 +43,7 @@ void IAPProcess(ToolContext& ctx) {
 
     std::optional<IAPEngine> engine;
     try {
-        engine.emplace(*ctx.connection, state.firmware, imageBlockSize(state.firmware),
-                       state.settings.retryNum, state.settings.readAckTimeout,
-                       static_cast<uint16_t>(state.settings.switchDelay & 0xFFFF),
-                       [&ctx](IAPEngine& e) { onbusinessOk(ctx, e); });
+        buildEngine(engine, ctx, [&ctx](IAPEngine& e) { onbusinessOk(ctx, e); });
         while (!ctx.exitRequested.load()) {
             if (!engine->upgradeStep()) {
                 break;
