@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/framed_bus.h"
+#include "bytes/firmware_image.h"
+#include "framed_bus.h"
 #include "link/connection.h"
-#include "package/firmware_image.h"
 #include "sim/sim_bus.h"
-#include "ui/ui_event_queue.h"
+#include "upgrade/reporter.h"
 #include "upgrade/tool_context.h"
 #include "upgrade/upgrade_procedure.h"
 
@@ -61,6 +61,14 @@ private:
     int saved_ = -1;
 };
 
+// Texts and progress go nowhere: the result is what IAPProcess returns.
+struct SilentReporter : Reporter {
+    void postTips(std::string_view) override {}
+    void postMsg(std::string_view) override {}
+    void postDeviceInfo(uint16_t, uint16_t, uint16_t) override {}
+    void setProgress(uint32_t, uint32_t) override {}
+};
+
 struct Result {
     double seconds = 0;
     size_t reports = 0;
@@ -87,18 +95,19 @@ Result runOnce(const std::vector<uint8_t>& image, const std::vector<uint8_t>& pa
     device->setTimeScale(0.0);
     if (usbTiming) device->setLatency(std::chrono::microseconds(0), true);
 
-    UIEventQueue events;
+    SilentReporter reporter;
     DeviceConnection connection;
     ToolContext ctx;
     ctx.state = &state;
     ctx.bus = usbTiming ? static_cast<DeviceBus*>(&framedBus) : &simBus;
-    ctx.events = &events;
+    ctx.reporter = &reporter;
     ctx.connection = &connection;
 
     const auto start = std::chrono::steady_clock::now();
+    AttemptResult attempt;
     {
         QuietStdout quiet;
-        IAPProcess(ctx);
+        attempt = IAPProcess(ctx);
     }
     const auto end = std::chrono::steady_clock::now();
 
@@ -108,9 +117,7 @@ Result runOnce(const std::vector<uint8_t>& image, const std::vector<uint8_t>& pa
     result.responses = device->commands().size();
     auto flash = device->flash();
     flash.resize(payload.size());
-    std::string last;
-    while (events.pending() > 0) last = events.take().message;
-    result.passed = device->upgradePassed() && flash == payload && last == "PASS";
+    result.passed = device->upgradePassed() && flash == payload && attempt.outcome == Outcome::Passed;
     return result;
 }
 

@@ -42,7 +42,7 @@ echo
 echo "== no display: running the demo in Xvfb"
 export IAP_SHOTS="$RUN"
 export IAP_CLOSE_WINDOW
-IAP_CLOSE_WINDOW=$(cd "$BUILD/tests/gui" && pwd)/iap_close_window
+IAP_CLOSE_WINDOW=$(cd "$BUILD/tools" && pwd)/iap_close_window
 source tests/gui/lib.sh
 start_display
 IAP_DEMO_LATENCY_US=3000 start_tool "$DEMO"

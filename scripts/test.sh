@@ -36,30 +36,47 @@ run_ctest() {
 
 build() {  # build DIR [cmake args...]
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DIAP_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j"$JOBS"
 }
 
-export TMPDIR_BASE="$ROOT/build"
+# require_labels NAME BUILD_DIR label...: a stage whose build holds no test of
+# one of its groups fails, so that a group left out cannot pass unnoticed.
+require_labels() {
+  local name=$1 dir=$2; shift 2
+  local label count
+  for label in "$@"; do
+    count=$(ctest --test-dir "$dir" -N -L "$label" | sed -n -E 's/^Total Tests: ([0-9]+)/\1/p')
+    if [ "${count:-0}" -eq 0 ]; then
+      echo "stage $name: no tests labelled $label"
+      FAILED_STAGES+=("$name:$label")
+      FAILED=$((FAILED + 1))
+    fi
+  done
+}
 
 echo "== normal build"
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+require_labels release build/release logging link sim package tools upgrade ui gui umockdev
 run_ctest release build/release
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DIAP_SANITIZE=address,undefined
+require_labels asan build/asan logging link sim package tools upgrade ui gui umockdev
 run_ctest asan build/asan -LE no_sanitizer
 
 echo "== ThreadSanitizer (concurrency tests)"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 build build/tsan -DCMAKE_BUILD_TYPE=Debug -DIAP_SANITIZE=thread -DIAP_GUI=OFF
+require_labels tsan build/tsan concurrency
 run_ctest tsan build/tsan -L concurrency
 
 echo "== fuzz targets"
 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
 
 echo

@@ -3,46 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/crc16.h"
+#include "bytes/byte_order.h"
+#include "bytes/checksums.h"
 #include "link/packets.h"
+#include "link/status_codes.h"
+#include "link/transfer_pack.h"
 
 namespace iap::sim {
-namespace {
-
-constexpr size_t kReport = 64;
-constexpr size_t kPayloadMax = 56;
-
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint8_t xorOf(const uint8_t* p, size_t n) {
-    uint8_t x = 0;
-    for (size_t i = 0; i < n; ++i) x ^= p[i];
-    return x;
-}
-
-enum Status : uint8_t {
-    OK = 0x00,
-    INVALID_CMD = 0xE0,
-    LENGTH_ERROR = 0xE1,
-    CRC_ERROR = 0xE2,
-    BLOCK_NUMBER_ERROR = 0xE3,
-    BLOCK_SIZE_ERROR = 0xE4,
-    WRITE_OFFSET_ERROR = 0xE5,
-    FLASH_FAILED = 0xE8,
-    CONDITION_NOT_SATISFIED = 0xE9,
-    HEADER_UPGRADE_FLAG = 0xF0,
-    HEADER_CHIP_ID = 0xF1,
-    HEADER_CHECK_INFO = 0xF5,
-    HEADER_BLOCK_INFO = 0xF6,
-    HEADER_CRC = 0xF9,
-    HEADER_BIN_SIZE = 0xFB,
-};
-
-}  // namespace
 
 std::vector<uint8_t> vendorDescriptor(uint8_t reportId) {
     return {
@@ -116,16 +83,16 @@ std::optional<Fault> SimBootloader::takeFault(bool packComplete, uint8_t command
 }
 
 Report SimBootloader::frame(const uint8_t* payload, size_t length, uint16_t remaining, bool first) const {
-    Report r(kReport, 0);
+    Report r(kReportSize, 0);
     const uint16_t seq = static_cast<uint16_t>((remaining & 0x7FFF) | (first ? 0x8000 : 0));
     r[0] = config_.reportId;
-    r[1] = 0xAA;
+    r[1] = kTransferMarker;
     r[3] = static_cast<uint8_t>(seq & 0xFF);
     r[4] = static_cast<uint8_t>(seq >> 8);
     r[5] = static_cast<uint8_t>(length & 0xFF);
     r[6] = static_cast<uint8_t>(length >> 8);
     if (length > 0) std::memcpy(r.data() + 7, payload, length);
-    r[7 + length] = xorOf(r.data() + 2, length + 5);
+    r[7 + length] = xorChecksum(r.data() + 2, length + 5);
     return r;
 }
 
@@ -153,14 +120,14 @@ std::vector<Report> SimBootloader::respond(uint8_t status, const Fault* fault) {
         pack[a + 6] = static_cast<uint8_t>(crc >> 8);
     }
     if (fault && kind == FaultKind::Overshoot) pack.push_back(0x00);
-    size_t firstLimit = kPayloadMax;
+    size_t firstLimit = kMaxTransferPayload;
     if (fault && kind == FaultKind::ShortFirstPack) firstLimit = 6;
 
     std::vector<Report> out;
     size_t pos = 0;
     // Pieces: the first up to firstLimit bytes, the rest in 56-byte packs.
     std::vector<size_t> sizes;
-    for (size_t left = pack.size(), limit = firstLimit; left > 0; limit = kPayloadMax) {
+    for (size_t left = pack.size(), limit = firstLimit; left > 0; limit = kMaxTransferPayload) {
         const size_t n = std::min(left, limit);
         sizes.push_back(n);
         left -= n;
@@ -173,27 +140,27 @@ std::vector<Report> SimBootloader::respond(uint8_t status, const Fault* fault) {
 }
 
 std::vector<Report> SimBootloader::onOutputReport(const uint8_t* report) {
-    uint8_t status = OK;
+    uint8_t status = STATUS_OK;
     bool complete = false;
     bool transportError = false;
     std::vector<uint8_t> pack;
 
-    const size_t length = le16(report + 5);
-    const uint16_t seq = static_cast<uint16_t>(le16(report + 3));
+    const size_t length = loadU16(report + 5);
+    const uint16_t seq = static_cast<uint16_t>(loadU16(report + 3));
     const bool first = (seq & 0x8000) != 0;
     const uint16_t remaining = seq & 0x7FFF;
-    if (report[1] != 0xAA) {
-        status = INVALID_CMD;
+    if (report[1] != kTransferMarker) {
+        status = STATUS_INVALID_CMD;
         transportError = true;
-    } else if (length > kPayloadMax || xorOf(report + 2, length + 5) != report[7 + length]) {
-        status = CRC_ERROR;
+    } else if (length > kMaxTransferPayload || xorChecksum(report + 2, length + 5) != report[7 + length]) {
+        status = STATUS_CRC_ERROR;
         transportError = true;
     } else if (first) {
         incoming_.assign(report + 7, report + 7 + length);
         assembling_ = true;
         expectRemaining_ = remaining;
     } else if (!assembling_ || expectRemaining_ == 0 || remaining != expectRemaining_ - 1) {
-        status = LENGTH_ERROR;
+        status = STATUS_LENGTH_ERROR;
         transportError = true;
     } else {
         incoming_.insert(incoming_.end(), report + 7, report + 7 + length);
@@ -238,7 +205,7 @@ std::vector<Report> SimBootloader::onOutputReport(const uint8_t* report) {
     if (fault && !replies.empty()) {
         Report& r = replies.front();
         if (fault->kind == FaultKind::WrongMarker) r[1] = 0xAB;
-        if (fault->kind == FaultKind::WrongChecksum) r[7 + le16(r.data() + 5)] ^= 0x01;
+        if (fault->kind == FaultKind::WrongChecksum) r[7 + loadU16(r.data() + 5)] ^= 0x01;
         if (fault->kind == FaultKind::OversizeLength) {
             r[5] = 57;
             r[6] = 0;
@@ -248,44 +215,44 @@ std::vector<Report> SimBootloader::onOutputReport(const uint8_t* report) {
 }
 
 uint8_t SimBootloader::handleCommand(const std::vector<uint8_t>& pack) {
-    if (pack.size() < 5) return LENGTH_ERROR;
-    const size_t n = le16(pack.data() + 1);
-    if (n + 5 != pack.size()) return LENGTH_ERROR;
-    if (crc16Modbus(pack.data(), n + 3) != loadCrcHighFirst(pack.data() + n + 3)) return CRC_ERROR;
+    if (pack.size() < 5) return STATUS_LENGTH_ERROR;
+    const size_t n = loadU16(pack.data() + 1);
+    if (n + 5 != pack.size()) return STATUS_LENGTH_ERROR;
+    if (crc16Modbus(pack.data(), n + 3) != loadCrcHighFirst(pack.data() + n + 3)) return STATUS_CRC_ERROR;
     const uint8_t code = pack[0];
     const uint8_t* data = pack.data() + 3;
-    if (mode_ == Mode::Application && code != CMD_TO_BOOT) return CONDITION_NOT_SATISFIED;
+    if (mode_ == Mode::Application && code != CMD_TO_BOOT) return STATUS_CONDITION_NOT_SATISFIED;
     switch (code) {
     case CMD_HEADER: return handleHeader(data, n);
     case CMD_DATA: return handleData(data, n);
     case CMD_FINISH: return handleFinish(data, n);
     case CMD_TO_BOOT: return handleToBoot(data, n);
-    default: return INVALID_CMD;
+    default: return STATUS_INVALID_CMD;
     }
 }
 
 uint8_t SimBootloader::handleHeader(const uint8_t* h, size_t n) {
     headerAccepted_ = false;
-    if (n != kImageHeaderSize) return LENGTH_ERROR;
+    if (n != kImageHeaderSize) return STATUS_LENGTH_ERROR;
     if (!config_.expectedSignature.empty()) {
         std::string sig(reinterpret_cast<const char*>(h), 8);
-        if (sig != config_.expectedSignature.substr(0, 8)) return HEADER_UPGRADE_FLAG;
+        if (sig != config_.expectedSignature.substr(0, 8)) return STATUS_HEADER_UPGRADE_FLAG;
     } else if (!std::all_of(h, h + 8, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; })) {
-        return HEADER_UPGRADE_FLAG;
+        return STATUS_HEADER_UPGRADE_FLAG;
     }
     if (!config_.expectedChipId.empty()) {
         const size_t len = std::min<size_t>(h[8], 15);
         if (std::string(reinterpret_cast<const char*>(h + 9), len) != config_.expectedChipId) {
-            return HEADER_CHIP_ID;
+            return STATUS_HEADER_CHIP_ID;
         }
     }
-    if (crc16Modbus(h, 126) != loadCrcHighFirst(h + 126)) return HEADER_CRC;
-    const uint32_t payload = le32(h + 110);
-    if (payload == 0 || payload > flash_.size()) return HEADER_BIN_SIZE;
-    const uint32_t size = le16(h + 66);
-    if (size == 0 || size > kMaxBlockSize) return HEADER_BLOCK_INFO;
-    const uint32_t count = le32(h + 68);
-    if (count != (payload + size - 1) / size) return HEADER_BLOCK_INFO;
+    if (crc16Modbus(h, 126) != loadCrcHighFirst(h + 126)) return STATUS_HEADER_CRC;
+    const uint32_t payload = loadU32(h + 110);
+    if (payload == 0 || payload > flash_.size()) return STATUS_HEADER_BIN_SIZE;
+    const uint32_t size = loadU16(h + 66);
+    if (size == 0 || size > kMaxBlockSize) return STATUS_HEADER_BLOCK_INFO;
+    const uint32_t count = loadU32(h + 68);
+    if (count != (payload + size - 1) / size) return STATUS_HEADER_BLOCK_INFO;
 
     header_.assign(h, h + kImageHeaderSize);
     blockSize_ = static_cast<uint16_t>(size);
@@ -295,48 +262,48 @@ uint8_t SimBootloader::handleHeader(const uint8_t* h, size_t n) {
     passed_ = false;
     std::fill(flash_.begin(), flash_.begin() + payload, 0xFF);  // erase
     headerAccepted_ = true;
-    return OK;
+    return STATUS_OK;
 }
 
 uint8_t SimBootloader::handleData(const uint8_t* d, size_t n) {
-    if (!headerAccepted_) return CONDITION_NOT_SATISFIED;
-    if (n < 6) return LENGTH_ERROR;
-    if (nextBlock_ >= blockCount_) return BLOCK_NUMBER_ERROR;
+    if (!headerAccepted_) return STATUS_CONDITION_NOT_SATISFIED;
+    if (n < 6) return STATUS_LENGTH_ERROR;
+    if (nextBlock_ >= blockCount_) return STATUS_BLOCK_NUMBER_ERROR;
     const bool last = nextBlock_ + 1 == blockCount_;
-    const uint32_t number = le16(d);
+    const uint32_t number = loadU16(d);
     const uint32_t expectedNumber = last ? kLastBlockNumber : nextBlock_;
-    if (number != expectedNumber) return BLOCK_NUMBER_ERROR;
-    const uint32_t offset = le32(d + 2);
-    if (offset != nextBlock_ * blockSize_) return WRITE_OFFSET_ERROR;
+    if (number != expectedNumber) return STATUS_BLOCK_NUMBER_ERROR;
+    const uint32_t offset = loadU32(d + 2);
+    if (offset != nextBlock_ * blockSize_) return STATUS_WRITE_OFFSET_ERROR;
     const size_t length = n - 6;
     const size_t expectedLength = last ? payloadLength_ - offset : blockSize_;
-    if (length != expectedLength) return BLOCK_SIZE_ERROR;
-    if (offset + length > flash_.size()) return FLASH_FAILED;
+    if (length != expectedLength) return STATUS_BLOCK_SIZE_ERROR;
+    if (offset + length > flash_.size()) return STATUS_FLASH_FAILED;
     std::memcpy(flash_.data() + offset, d + 6, length);
     ++nextBlock_;
-    return OK;
+    return STATUS_OK;
 }
 
 uint8_t SimBootloader::handleFinish(const uint8_t* d, size_t n) {
-    if (n != 2) return LENGTH_ERROR;
-    if (!headerAccepted_ || nextBlock_ != blockCount_) return CONDITION_NOT_SATISFIED;
+    if (n != 2) return STATUS_LENGTH_ERROR;
+    if (!headerAccepted_ || nextBlock_ != blockCount_) return STATUS_CONDITION_NOT_SATISFIED;
     if (crc16Modbus(flash_.data(), payloadLength_) != loadCrcHighFirst(header_.data() + 62)) {
-        return HEADER_CHECK_INFO;
+        return STATUS_HEADER_CHECK_INFO;
     }
     passed_ = true;
     headerAccepted_ = false;
     const uint16_t bcd = versionToBcd(header_.data() + 54, 6);
     if (bcd != 0) bcdDevice_ = bcd;
-    if (onLeave) onLeave(Mode::Application, static_cast<uint16_t>(le16(d)), false);
-    return OK;
+    if (onLeave) onLeave(Mode::Application, static_cast<uint16_t>(loadU16(d)), false);
+    return STATUS_OK;
 }
 
 uint8_t SimBootloader::handleToBoot(const uint8_t* d, size_t n) {
-    if (n != 2) return LENGTH_ERROR;
+    if (n != 2) return STATUS_LENGTH_ERROR;
     if (mode_ == Mode::Application && onLeave) {
-        onLeave(Mode::Bootloader, static_cast<uint16_t>(le16(d)), false);
+        onLeave(Mode::Bootloader, static_cast<uint16_t>(loadU16(d)), false);
     }
-    return OK;
+    return STATUS_OK;
 }
 
 }  // namespace iap::sim

@@ -29,6 +29,13 @@
 //  CMD_TO_BOOT      in application mode: accepted, the device restarts as
 //                   the bootloader (bootProductId) after switchDelay ms; in
 //                   bootloader mode: accepted, nothing changes
+// What the sim shares with the link, decided once: the checksum primitives
+// and byte order (bytes/), and the protocol's constants (command codes,
+// status codes, report and pack sizes). It frames, parses and judges every
+// pack with code of its own, written from the protocol, so that a mistake
+// in the link's framing or checking shows up as a failed exchange here
+// instead of being mirrored by the same code on both sides.
+//
 // Every output report is answered by exactly one input report (a reply to a
 // pack that does not end its business pack is an empty transfer pack);
 // faults (sim_fault.h) change that answer.

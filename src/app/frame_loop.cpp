@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "app/logging.h"
+#include "logging/logging.h"
 #include "ui/main_screen.h"
 
 namespace iap {
@@ -34,6 +34,7 @@ std::chrono::microseconds FramePacer::pace() {
 void runFrameLoop(Shell& shell) {
     Platform& platform = *shell.platform;
     FramePacer pacer(kFrameBudget);
+    Screen screen{shell.ctx, *shell.pool, shell.display, *shell.reporter, shell.packageValid};
     for (;;) {
         if (!platform.pumpMessages()) break;
         pacer.pace();
@@ -52,7 +53,7 @@ void runFrameLoop(Shell& shell) {
 
         ImGui::NewFrame();
         basic_logger->info("main_gui OK");
-        main_gui(shell.ctx, shell.packageValid);
+        main_gui(screen);
         basic_logg->info("main_gui OK");
 
         ImGui::Render();

@@ -3,8 +3,8 @@
 #include <imgui.h>
 
 #include "app/font.h"
-#include "app/logging.h"
 #include "app/shell.h"
+#include "logging/logging.h"
 #include "package/gl_texture.h"
 #include "package/package_loader.h"
 #include "package/theme.h"
@@ -37,11 +37,11 @@ bool main_init(Shell& shell, int argc, char** argv) {
     basic_logger->info("Font OK");
 
     shell.pool = std::make_unique<ThreadPool>(10);
-    shell.ctx.pool = shell.pool.get();
     basic_logger->info("Thread pool OK");
 
     shell.queue = std::make_unique<UIEventQueue>();
-    shell.ctx.events = shell.queue.get();
+    shell.reporter = std::make_unique<EventReporter>(*shell.queue);
+    shell.ctx.reporter = shell.reporter.get();
     {
         UIEventQueue* queue = shell.queue.get();
         DisplayState* display = &shell.display;
@@ -51,8 +51,8 @@ bool main_init(Shell& shell, int argc, char** argv) {
 
     shell.packageValid = LoadPackage(shell.state, makeGlTexture);
     if (!shell.packageValid) {
-        postTips(*shell.queue, kCorruptPackage);
-        postMsg(*shell.queue, kCorruptPackage);
+        shell.reporter->postTips(kCorruptPackage);
+        shell.reporter->postMsg(kCorruptPackage);
     }
 
     LoadStyle(shell.state.colours);

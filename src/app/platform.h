@@ -21,8 +21,9 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // Prepares the windowing system (the window class). False on failure.
-    virtual bool registerClass() = 0;
+    // Starts the windowing system for this process: registers the window
+    // class on Win32, initialises GLFW elsewhere. False on failure.
+    virtual bool initWindowSystem() = 0;
     // Creates and shows the window (no GL context current yet). False on failure.
     virtual bool createWindow(const WindowSpec& spec) = 0;
     // Makes the window's GL context current on this thread. False on failure.
@@ -38,9 +39,10 @@ public:
     // Last client size reported while the window was not minimised.
     virtual uint32_t clientWidth() const = 0;
     virtual uint32_t clientHeight() const = 0;
-    // Releases the GL context and the window, then the windowing system.
+    // Releases the GL context and the window.
     virtual void destroyWindow() = 0;
-    virtual void unregisterClass() = 0;
+    // Undoes initWindowSystem: unregisters the class / terminates GLFW.
+    virtual void releaseWindowSystem() = 0;
 };
 
 std::unique_ptr<Platform> makeGlfwPlatform();

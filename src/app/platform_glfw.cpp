@@ -15,10 +15,10 @@ class GlfwPlatform final : public Platform {
 public:
     ~GlfwPlatform() override {
         destroyWindow();
-        unregisterClass();
+        releaseWindowSystem();
     }
 
-    bool registerClass() override {
+    bool initWindowSystem() override {
         glfwSetErrorCallback([](int code, const char* text) {
             std::fprintf(stderr, "GLFW error 0x%X: %s\n", static_cast<unsigned>(code), text);
         });
@@ -88,7 +88,7 @@ public:
         window_ = nullptr;
     }
 
-    void unregisterClass() override {
+    void releaseWindowSystem() override {
         if (initialised_) glfwTerminate();
         initialised_ = false;
     }

@@ -9,9 +9,9 @@
 #include <exception>
 
 #include "app/frame_loop.h"
-#include "app/logging.h"
+#include "app/shutdown.h"
 #include "app/single_instance.h"
-#include "upgrade/shutdown.h"
+#include "logging/logging.h"
 
 namespace iap {
 namespace {
@@ -37,7 +37,7 @@ void teardownWindow(Shell& shell) {
     // The GL textures go while their context still exists.
     shell.state.textures.clear();
     shell.platform->destroyWindow();
-    shell.platform->unregisterClass();
+    shell.platform->releaseWindowSystem();
 }
 
 int run(Shell& shell, int argc, char** argv) {
@@ -47,7 +47,7 @@ int run(Shell& shell, int argc, char** argv) {
     basic_logg->info("GetLastError OK");
 
     Platform& platform = *shell.platform;
-    platform.registerClass();
+    platform.initWindowSystem();
     basic_logg->info("MyRegisterClass OK");
 
     WindowSpec spec;
@@ -57,7 +57,7 @@ int run(Shell& shell, int argc, char** argv) {
     spec.x = 100;
     spec.y = 50;
     if (!platform.createWindow(spec)) {
-        platform.unregisterClass();
+        platform.releaseWindowSystem();
         std::fprintf(stderr, "%s: cannot open the window (is a display available?)\n", kWindowName);
         return 1;
     }
@@ -65,7 +65,7 @@ int run(Shell& shell, int argc, char** argv) {
 
     if (!platform.makeContextCurrent()) {
         platform.destroyWindow();
-        platform.unregisterClass();
+        platform.releaseWindowSystem();
         std::fprintf(stderr, "%s: cannot create the OpenGL context\n", kWindowName);
         return 1;
     }
@@ -79,7 +79,7 @@ int run(Shell& shell, int argc, char** argv) {
     runFrameLoop(shell);
 
     basic_logg->info("Main loop over OK");
-    shell.workersEnded = requestShutdown(shell.ctx);
+    shell.workersEnded = requestShutdown(shell.ctx, shell.queue.get(), shell.pool.get());
     basic_logg->info("main_shutdown OK");
     teardownWindow(shell);
     return 0;
@@ -104,7 +104,6 @@ int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> pla
     shell->platform = std::move(platform);
     shell->ctx.state = &shell->state;
     shell->ctx.bus = &bus;
-    shell->ctx.display = &shell->display;
     shell->ctx.connection = &shell->connection;
 
     int code = 0;

@@ -10,6 +10,7 @@
 #include "link/device_bus.h"
 #include "package/app_state.h"
 #include "ui/display_state.h"
+#include "ui/event_reporter.h"
 #include "ui/thread_pool.h"
 #include "ui/ui_event_queue.h"
 #include "upgrade/tool_context.h"
@@ -31,6 +32,7 @@ struct Shell {
     ToolContext ctx;
     std::unique_ptr<ThreadPool> pool;
     std::unique_ptr<UIEventQueue> queue;
+    std::unique_ptr<EventReporter> reporter;
     bool packageValid = false;
     bool workersEnded = true;  // every pool worker ended at shutdown
 };

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/logging.h"
 #include "link/descriptor.h"
+#include "logging/logging.h"
 
 namespace iap {
 namespace {
@@ -102,6 +102,7 @@ bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint
     record.handle = std::move(handle);
     record.reportId = facts.reportId;
     record.usagePage = facts.usagePage;
+    record.info = device;
     return true;
 }
 
@@ -109,6 +110,7 @@ void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeou
                   DeviceRecord& record, const std::atomic<bool>& searchCancelled) {
     using Clock = std::chrono::steady_clock;
     record.close();
+    record.info = HidDeviceInfo{};
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (searchCancelled.load() || Clock::now() >= deadline) {

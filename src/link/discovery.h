@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "link/device_bus.h"
+#include "link/device_id.h"
 #include "link/device_record.h"
-#include "package/app_state.h"
 
 namespace iap {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/firmware_image.h"  // image header size and block limits
+#include "bytes/firmware_image.h"  // image header size, block size and count
 
 namespace iap {
 
@@ -23,15 +23,6 @@ inline constexpr uint8_t CMD_RESPONSE = 0xB0;
 inline constexpr size_t kMaxResponseData = 8198;
 // Block number field of the last data block.
 inline constexpr uint16_t kLastBlockNumber = 0xFFFF;
-
-// Block size of an image: header bytes 66 (low) and 67 (high); 0 when the
-// image is shorter than 68 bytes.
-uint16_t imageBlockSize(const std::vector<uint8_t>& image);
-
-// Payload blocks: (payload - 1) / blockSize + 1; the last block holds
-// (payload - 1) % blockSize + 1 bytes. Both need payload >= 1, blockSize >= 1.
-uint32_t blockCount(uint32_t payloadSize, uint16_t blockSize);
-uint16_t lastBlockSize(uint32_t payloadSize, uint16_t blockSize);
 
 // Builders write the whole command with its CRC into out and return its
 // length. out must hold the command (at most 8208 bytes for CMD_DATA).

@@ -1,4 +1,7 @@
-// The machine's HID and USB stacks: hidapi (hidraw back-end) and libusb-1.0.
+// The machine's HID and USB stacks behind the device bus: hidapi for the HID
+// devices (hidapi_devices.h), libusb-1.0 for the USB device descriptors
+// (libusb_devices.h), and on Linux the hidraw node for report descriptors
+// (hidraw_descriptor.h).
 #pragma once
 
 #include <memory>
@@ -7,12 +10,6 @@
 
 namespace iap {
 
-// Report descriptors come from /sys/class/hidraw/<node>/device/
-// report_descriptor, or from HIDIOCGRDESCSIZE/HIDIOCGRDESC on the node.
 std::unique_ptr<DeviceBus> makeRealBus();
-
-// Reads the report descriptor of a hidraw node path ("/dev/hidraw3"):
-// byte count, or -1.
-int readHidrawDescriptor(const std::string& nodePath, uint8_t* buf, size_t size);
 
 }  // namespace iap

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "link/crc16.h"
+#include "bytes/byte_order.h"
+#include "bytes/checksums.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
 #include "link/transfer_pack.h"
@@ -27,7 +28,7 @@ bool ResponseAssembler::append(const uint8_t* report) {
         if (pack.length < 7) {
             throw business_pack_exception();
         }
-        dataLength_ = static_cast<size_t>(pack.payload[3] | (pack.payload[4] << 8));
+        dataLength_ = loadU16(pack.payload + 3);
         if (dataLength_ > kMaxResponseData) {
             throw business_pack_exception();
         }

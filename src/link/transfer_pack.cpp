@@ -2,20 +2,11 @@
 
 #include <cstring>
 
+#include "bytes/byte_order.h"
+#include "bytes/checksums.h"
 #include "link/exceptions.h"
 
 namespace iap {
-namespace {
-
-uint8_t xorOf(const uint8_t* bytes, size_t length) {
-    uint8_t sum = 0;
-    for (size_t i = 0; i < length; ++i) {
-        sum ^= bytes[i];
-    }
-    return sum;
-}
-
-}  // namespace
 
 void frameTransferPack(uint8_t* report, uint8_t reportId, const uint8_t* payload, size_t length,
                        uint16_t remaining, bool first) {
@@ -27,25 +18,23 @@ void frameTransferPack(uint8_t* report, uint8_t reportId, const uint8_t* payload
     report[0] = reportId;
     report[1] = kTransferMarker;
     report[2] = 0x00;
-    report[3] = static_cast<uint8_t>(sequence & 0xFF);
-    report[4] = static_cast<uint8_t>(sequence >> 8);
-    report[5] = static_cast<uint8_t>(length & 0xFF);
-    report[6] = static_cast<uint8_t>(length >> 8);
+    storeU16(report + 3, sequence);
+    storeU16(report + 5, static_cast<uint16_t>(length));
     if (length > 0) {
         std::memcpy(report + 7, payload, length);
     }
-    report[7 + length] = xorOf(report + 2, length + 5);
+    report[7 + length] = xorChecksum(report + 2, length + 5);
 }
 
 TransferPack parseTransferPack(const uint8_t* report) {
     if (report[1] != kTransferMarker) {
         throw transfer_pack_exception();
     }
-    const size_t length = static_cast<size_t>(report[5] | (report[6] << 8));
+    const size_t length = loadU16(report + 5);
     if (length > kMaxTransferPayload) {
         throw transfer_pack_exception();
     }
-    if (xorOf(report + 2, length + 5) != report[7 + length]) {
+    if (xorChecksum(report + 2, length + 5) != report[7 + length]) {
         throw transfer_pack_exception();
     }
     return TransferPack{report + 7, length, (report[4] & 0x80) != 0};

@@ -9,16 +9,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "link/device_id.h"
+#include "package/settings.h"
 #include "package/texture.h"
 
 namespace iap {
-
-// In memory: report ID, product ID, vendor ID (the file stores VID, PID, report ID).
-struct DeviceIdEntry {
-    uint8_t reportId = 0;
-    uint16_t productId = 0;
-    uint16_t vendorId = 0;
-};
 
 struct Colour {
     float r = 0, g = 0, b = 0, a = 0;
@@ -27,14 +22,6 @@ struct Colour {
 // Field order: width, height, x, y (pixels, relative to the window's top-left).
 struct LayoutRect {
     float w = 0, h = 0, x = 0, y = 0;
-};
-
-struct Settings {
-    int32_t retryNum = 0;
-    int32_t rebootDelay = 0;
-    int32_t switchDelay = 0;
-    int32_t searchDeviceTimeout = 0;
-    int32_t readAckTimeout = 0;
 };
 
 using TextureMap = std::unordered_map<int32_t, std::shared_ptr<ITexture>>;

@@ -4,8 +4,9 @@
 #include <set>
 #include <stdexcept>
 
-#include "package/byte_order.h"
-#include "package/firmware_image.h"
+#include "bytes/byte_order.h"
+#include "bytes/firmware_image.h"
+#include "bytes/hex.h"
 
 namespace iap {
 
@@ -33,16 +34,6 @@ bool fits(uint64_t offset, uint64_t count, uint64_t entrySize, uint64_t limit) {
     return true;
 }
 
-std::string hex(uint64_t value) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    return "0x" + text;
-}
-
 }  // namespace
 
 std::vector<uint8_t> encodePackage(const Package& package, uint64_t executableSize,
@@ -68,7 +59,7 @@ std::vector<uint8_t> encodePackage(const Package& package, uint64_t executableSi
 
     std::vector<uint8_t> out;
     out.reserve(static_cast<size_t>(at + kTrailerSize - executableSize));
-    const PackageSettings& s = package.settings;
+    const Settings& s = package.settings;
     for (uint32_t word :
          {layout.firmwareOffset, static_cast<uint32_t>(package.firmware.size()),
           static_cast<uint32_t>(package.deviceIds.size()), layout.deviceIdOffset,
@@ -127,7 +118,7 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
     // Every section must lie before the trailer.
     const uint64_t limit = file.size() - kTrailerSize;
     if (!fits(*headerOffset, 1, kHeaderSize, limit)) {
-        result.error = "header offset " + hex(*headerOffset) +
+        result.error = "header offset 0x" + hexText(*headerOffset) +
                        " leaves no room for the 52-byte package header";
         return result;
     }
@@ -145,21 +136,21 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
     const uint32_t firmwareSize = word(h::kFirmwareSize);
     if (!fits(firmwareOffset, firmwareSize, 1, limit)) {
         result.error = "firmware image (" + std::to_string(firmwareSize) + " bytes at " +
-                       hex(firmwareOffset) + ") runs past the end of the package";
+                       "0x" + hexText(firmwareOffset) + ") runs past the end of the package";
         return result;
     }
     const uint32_t deviceIdCount = word(h::kDeviceIdCount);
     const uint32_t deviceIdOffset = word(h::kDeviceIdOffset);
     if (!fits(deviceIdOffset, deviceIdCount, kDeviceIdEntrySize, limit)) {
         result.error = "device ID table (" + std::to_string(deviceIdCount) + " entries at " +
-                       hex(deviceIdOffset) + ") runs past the end of the package";
+                       "0x" + hexText(deviceIdOffset) + ") runs past the end of the package";
         return result;
     }
     const uint32_t colourCount = word(h::kColourCount);
     const uint32_t colourOffset = word(h::kColourOffset);
     if (!fits(colourOffset, colourCount, kColourEntrySize, limit)) {
         result.error = "colour table (" + std::to_string(colourCount) + " entries at " +
-                       hex(colourOffset) + ") runs past the end of the package";
+                       "0x" + hexText(colourOffset) + ") runs past the end of the package";
         return result;
     }
     if (colourCount < kMinColourCount) {
@@ -171,7 +162,7 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
     const uint32_t imageOffset = word(h::kImageOffset);
     if (!fits(imageOffset, imageCount, kImageEntrySize, limit)) {
         result.error = "image table (" + std::to_string(imageCount) + " entries at " +
-                       hex(imageOffset) + ") runs past the end of the package";
+                       "0x" + hexText(imageOffset) + ") runs past the end of the package";
         return result;
     }
     // Check the image entries before copying anything large.
@@ -184,7 +175,7 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
         const uint32_t offset = loadU32(entry + 8);
         if (!fits(offset, size, 1, limit)) {
             result.error = "image " + std::to_string(id) + " (" + std::to_string(size) +
-                           " bytes at " + hex(offset) + ") runs past the end of the package";
+                           " bytes at 0x" + hexText(offset) + ") runs past the end of the package";
             return result;
         }
         // Image files of a sound package do not overlap, so together they

@@ -42,15 +42,6 @@ constexpr size_t kSearchDeviceTimeout = 44;
 constexpr size_t kReadAckTimeout = 48;
 }  // namespace package_header
 
-// The five settings as stored (unsigned).
-struct PackageSettings {
-    uint32_t retryNum = 3;
-    uint32_t rebootDelay = 1000;
-    uint32_t switchDelay = 1000;
-    uint32_t searchDeviceTimeout = 8000;
-    uint32_t readAckTimeout = 5000;
-};
-
 struct PackageImage {
     uint32_t id = 0;
     std::vector<uint8_t> file;  // a complete image file (BMP, PNG, ...)
@@ -58,7 +49,7 @@ struct PackageImage {
 
 // Everything a package holds.
 struct Package {
-    PackageSettings settings;
+    Settings settings;
     std::vector<uint8_t> firmware;
     std::vector<DeviceIdEntry> deviceIds;
     std::vector<Colour> colours;

@@ -89,23 +89,18 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
         }
     }
 
-    const PackageSettings& s = package.settings;
-    state.settings.retryNum = static_cast<int32_t>(s.retryNum);
-    state.settings.rebootDelay = static_cast<int32_t>(s.rebootDelay);
-    state.settings.switchDelay = static_cast<int32_t>(s.switchDelay);
-    state.settings.searchDeviceTimeout = static_cast<int32_t>(s.searchDeviceTimeout);
-    state.settings.readAckTimeout = static_cast<int32_t>(s.readAckTimeout);
+    state.settings = package.settings;
     state.firmware = std::move(package.firmware);
     state.deviceIds = std::move(package.deviceIds);
     state.colours = std::move(package.colours);
     // In table order: a later entry of an id replaces the earlier texture.
     for (auto& [id, texture] : textures) state.textures.insert_or_assign(id, std::move(texture));
 
-    std::printf("retryNum:%d\n", state.settings.retryNum);
-    std::printf("rebootDelay:%d\n", state.settings.rebootDelay);
-    std::printf("switchDelay:%d\n", state.settings.switchDelay);
-    std::printf("searchDeviceTimeout:%d\n", state.settings.searchDeviceTimeout);
-    std::printf("readAckTimeout:%d\n", state.settings.readAckTimeout);
+    std::printf("retryNum:%d\n", static_cast<int32_t>(state.settings.retryNum));
+    std::printf("rebootDelay:%d\n", static_cast<int32_t>(state.settings.rebootDelay));
+    std::printf("switchDelay:%d\n", static_cast<int32_t>(state.settings.switchDelay));
+    std::printf("searchDeviceTimeout:%d\n", static_cast<int32_t>(state.settings.searchDeviceTimeout));
+    std::printf("readAckTimeout:%d\n", static_cast<int32_t>(state.settings.readAckTimeout));
     std::fflush(stdout);
 
     for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);

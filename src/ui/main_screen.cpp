@@ -2,10 +2,8 @@
 
 #include <imgui.h>
 
-#include "app/logging.h"
+#include "logging/logging.h"
 #include "package/layout.h"
-#include "ui/display_state.h"
-#include "ui/thread_pool.h"
 #include "ui/widgets.h"
 #include "upgrade/device_info.h"
 #include "upgrade/to_boot_procedure.h"
@@ -59,7 +57,9 @@ void drawSwitchApp(ToolContext& ctx, const AppState& state, bool disabled) {
     basic_logger->info("ToBoot Ok");
 }
 
-void drawMainView(ToolContext& ctx, const DisplayTexts& texts) {
+void drawMainView(Screen& screen, const DisplayTexts& texts) {
+    ToolContext& ctx = screen.tool;
+    ThreadPool& pool = screen.pool;
     const AppState& state = *ctx.state;
     DrawImage(state, RSRC_IMG_BG, 1.0f);
     basic_logger->info("RSRC_IMG_BG OK");
@@ -80,7 +80,7 @@ void drawMainView(ToolContext& ctx, const DisplayTexts& texts) {
     ImGui::SetWindowFontScale(1.0f);
     ImGui::PopStyleColor();
 
-    DrawProgress(state, ctx.progress_limit.load(), ctx.progress_pos.load());
+    DrawProgress(state, screen.reporter.progress_limit.load(), screen.reporter.progress_pos.load());
     basic_logger->info("DrawProgress OK");
 
     drawTips(state, texts.tipsText);
@@ -97,14 +97,14 @@ void drawMainView(ToolContext& ctx, const DisplayTexts& texts) {
 
     if (devInfoDisabled) ImGui::BeginDisabled();
     if (DrawImageButton(state, "DEVINFO", RSRC_IMG_DEVINFO, RSRC_IMG_DEVINFO + 1, RSRC_IMG_DEVINFO + 2)) {
-        ctx.pool->enqueue([&ctx] { DeviceInfoThread(ctx); });
+        pool.enqueue([&ctx] { DeviceInfoThread(ctx); });
     }
     basic_logger->info("RSRC_IMG_DEVINFO Ok");
     if (devInfoDisabled) ImGui::EndDisabled();
 
     if (startDisabled) ImGui::BeginDisabled();
     if (DrawImageButton(state, "START", RSRC_IMG_START, RSRC_IMG_START + 1, RSRC_IMG_START + 2)) {
-        ctx.pool->enqueue([&ctx] { IAPThread(ctx); });
+        pool.enqueue([&ctx] { IAPThread(ctx); });
     }
     basic_logger->info("RSRC_IMG_START Ok");
     if (startDisabled) ImGui::EndDisabled();
@@ -117,12 +117,12 @@ void drawMainView(ToolContext& ctx, const DisplayTexts& texts) {
     }
     basic_logger->info("RSRC_IMG_AUTO_START Ok");
     DrawAutoStartCheckbox(state, ctx.autoStart);
-    if (ctx.autoStart.load() != before) ctx.pool->enqueue([&ctx] { AutoIAPThread(ctx); });
+    if (ctx.autoStart.load() != before) pool.enqueue([&ctx] { AutoIAPThread(ctx); });
     basic_logger->info("RSRC_IMG_BOX Ok");
     if (autoDisabled) ImGui::EndDisabled();
 }
 
-void drawErrorView(ToolContext& ctx, const DisplayTexts& texts) {
+void drawErrorView(Screen& screen, const DisplayTexts& texts) {
     DrawCenteredText(texts.tipsText, ImVec2(0, 0), ImVec2(600, 400));
     if (texts.msgPending && !ImGui::IsPopupOpen("MSG")) ImGui::OpenPopup("MSG");
     ImGui::SetNextWindowPos(ImGui::GetMainViewport()->GetCenter(), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
@@ -131,7 +131,7 @@ void drawErrorView(ToolContext& ctx, const DisplayTexts& texts) {
         ImGui::Separator();
         if (ImGui::Button("OK", ImVec2(120, 0))) {
             ImGui::CloseCurrentPopup();
-            ctx.display->clearMsgPending(texts.msgSerial);
+            screen.display.clearMsgPending(texts.msgSerial);
         }
         ImGui::SetItemDefaultFocus();  // marks the item just added: "OK"
         ImGui::EndPopup();
@@ -140,7 +140,7 @@ void drawErrorView(ToolContext& ctx, const DisplayTexts& texts) {
 
 }  // namespace
 
-void main_gui(ToolContext& ctx, bool packageValid) {
+void main_gui(Screen& screen) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->WorkPos);
     ImGui::SetNextWindowSize(viewport->WorkSize);
@@ -153,11 +153,11 @@ void main_gui(ToolContext& ctx, bool packageValid) {
                      ImGuiWindowFlags_NoCollapse);
     ImGui::PopStyleVar(3);
 
-    DisplayTexts texts = ctx.display->snapshot();
-    if (packageValid)
-        drawMainView(ctx, texts);
+    DisplayTexts texts = screen.display.snapshot();
+    if (screen.packageValid)
+        drawMainView(screen, texts);
     else
-        drawErrorView(ctx, texts);
+        drawErrorView(screen, texts);
 
     ImGui::End();
 }

@@ -3,10 +3,22 @@
 // error view with its message popup.
 #pragma once
 
+#include "ui/display_state.h"
+#include "ui/event_reporter.h"
+#include "ui/thread_pool.h"
 #include "upgrade/tool_context.h"
 
 namespace iap {
 
-void main_gui(ToolContext& ctx, bool packageValid);
+// What the screen draws from and hands work to.
+struct Screen {
+    ToolContext& tool;        // busy state, auto-start flag, the package
+    ThreadPool& pool;         // DEVINFO, START and auto-start run here
+    DisplayState& display;    // the texts the UI thread writes
+    EventReporter& reporter;  // the progress bar's two values
+    bool packageValid = false;
+};
+
+void main_gui(Screen& screen);
 
 }  // namespace iap

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/logging.h"
+#include "logging/logging.h"
 
 namespace iap {
 

@@ -2,10 +2,8 @@
 
 #include <exception>
 
-#include "app/logging.h"
-#include "ui/ui_thread.h"
+#include "logging/logging.h"
 #include "upgrade/busy_claim.h"
-#include "upgrade/procedure_support.h"
 
 namespace iap {
 
@@ -15,8 +13,8 @@ void DeviceInfoThread(ToolContext& ctx) {
         return;
     }
     basic_logger->info("DeviceInfoThread");
-    postTips(ctx, "...");
-    postMsg(ctx, "...");
+    ctx.reporter->postTips("...");
+    ctx.reporter->postMsg("...");
     try {
         const std::vector<UsbDeviceDescriptor> devices = ctx.bus->usbDevices();
         const UsbDeviceDescriptor* found = nullptr;
@@ -32,23 +30,18 @@ void DeviceInfoThread(ToolContext& ctx) {
             }
         }
         if (found) {
-            UIEvent event;
-            event.eventType = EVENT_DEVINFO;
-            event.vid = found->idVendor;
-            event.pid = found->idProduct;
-            event.bcdDevice = found->bcdDevice;
-            UIThreadPutEvent(*ctx.events, event);
-            postTips(ctx, "OK");
-            postMsg(ctx, "OK");
+            ctx.reporter->postDeviceInfo(found->idVendor, found->idProduct, found->bcdDevice);
+            ctx.reporter->postTips("OK");
+            ctx.reporter->postMsg("OK");
             basic_logger->info("DeviceInfoThread OK");
         } else {
-            postTips(ctx, "FAILED");
-            postMsg(ctx, "FAILED");
+            ctx.reporter->postTips("FAILED");
+            ctx.reporter->postMsg("FAILED");
             basic_logger->info("DeviceInfoThread FAILED");
         }
     } catch (const std::exception& e) {
-        postTips(ctx, "FAILED");
-        postMsg(ctx, "FAILED");
+        ctx.reporter->postTips("FAILED");
+        ctx.reporter->postMsg("FAILED");
         basic_logger->info("DeviceInfoThread FAILED.{}", e.what());
     }
 }

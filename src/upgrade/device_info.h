@@ -8,7 +8,7 @@ namespace iap {
 
 // A pool task. Claims the busy state with BUSY_DEVINFO (ends at once when
 // that fails), reads the bus's USB device descriptors (libusb on the real
-// bus), posts EVENT_DEVINFO and "OK", or "FAILED".
+// bus), posts the device's numbers and "OK", or "FAILED".
 void DeviceInfoThread(ToolContext& ctx);
 
 }  // namespace iap

@@ -3,26 +3,23 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "bytes/firmware_image.h"
 #include "link/packets.h"
 
 namespace iap {
-
-std::string IAPEngine::checkImage(const std::vector<uint8_t>& firmware, uint16_t blockSize) {
-    return firmwareEngineProblem(firmware.size(), blockSize);
-}
 
 IAPEngine::IAPEngine(DeviceConnection& device_, std::vector<uint8_t> firmware_, uint16_t blockSize_,
                      int32_t retryNum_, int32_t readAckTimeout_, uint16_t switchDelay_,
                      ProgressCallback onProgress_)
     : device(device_) {
-    const std::string refusal = checkImage(firmware_, blockSize_);
+    const std::string refusal = firmwareEngineProblem(firmware_.size(), blockSize_);
     if (!refusal.empty()) {
         throw std::invalid_argument(refusal);
     }
     blockSize = blockSize_;
     totalSize = static_cast<uint32_t>(firmware_.size() - kImageHeaderSize);
-    blockCount = iap::blockCount(totalSize, blockSize);
-    lastBlockSize = iap::lastBlockSize(totalSize, blockSize);
+    blockCount = static_cast<uint32_t>(iap::blockCount(totalSize, blockSize));
+    lastBlockSize = static_cast<uint16_t>(iap::lastBlockSize(totalSize, blockSize));
     switchDelay = switchDelay_;
     retryNum = retryNum_;
     readAckTimeout = readAckTimeout_;

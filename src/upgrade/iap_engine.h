@@ -32,13 +32,9 @@ public:
 
     using ProgressCallback = std::function<void(IAPEngine&)>;
 
-    // Why an image cannot be run, or an empty text when it can: block size
-    // 1 to 8192, more than the 128-byte header, at most 65535 blocks.
-    static std::string checkImage(const std::vector<uint8_t>& firmware, uint16_t blockSize);
-
     // The connection must hold the open device; the engine uses it (and its
     // buffers) but never closes it. Throws std::invalid_argument with the
-    // text of checkImage for an image outside the limits.
+    // text of firmwareEngineProblem for an image outside the limits.
     IAPEngine(DeviceConnection& device, std::vector<uint8_t> firmware, uint16_t blockSize,
               int32_t retryNum, int32_t readAckTimeout, uint16_t switchDelay,
               ProgressCallback onProgress);

@@ -1,19 +1,18 @@
-// The process-wide objects that the procedures, tasks and the screen share.
-// The application creates exactly one; tests create as many as they like.
+// What the procedures and tasks of the tool share: the loaded package, the
+// device bus, the one device connection, the reporter, the busy state and the
+// process flags. The application creates exactly one; tests create as many as
+// they like.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "link/connection.h"
 #include "link/device_bus.h"
 #include "package/app_state.h"
+#include "upgrade/reporter.h"
 
 namespace iap {
-
-class UIEventQueue;     // ui/ui_event_queue.h
-class ThreadPool;       // ui/thread_pool.h
-class DeviceConnection; // link/connection.h
-class DisplayState;     // ui/display_state.h
 
 // Busy state values.
 enum BusyState : int32_t {
@@ -26,19 +25,15 @@ enum BusyState : int32_t {
 };
 
 struct ToolContext {
-    const AppState* state = nullptr;     // filled by the loader, then read-only
-    DeviceBus* bus = nullptr;            // real or simulated
-    UIEventQueue* events = nullptr;      // the UI event queue
-    ThreadPool* pool = nullptr;          // the worker pool
+    const AppState* state = nullptr;         // filled by the loader, then read-only
+    DeviceBus* bus = nullptr;                // real or simulated
     DeviceConnection* connection = nullptr;  // the one device record with its buffers
-    DisplayState* display = nullptr;     // the texts the UI thread writes and the screen draws
+    Reporter* reporter = nullptr;            // where the procedures' texts and progress go
 
     std::atomic<int32_t> busy{BUSY_IDLE};
     std::atomic<bool> autoStart{false};
     std::atomic<bool> exitRequested{false};
     std::atomic<bool> searchCancelled{false};
-    std::atomic<uint32_t> progress_limit{100};
-    std::atomic<uint32_t> progress_pos{100};
 
     // Pause between two auto-start attempts, in milliseconds.
     int32_t autoStartPauseMs = 2000;

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/logging.h"
+#include "logging/logging.h"
 #include "upgrade/busy_claim.h"
 #include "upgrade/upgrade_procedure.h"
 

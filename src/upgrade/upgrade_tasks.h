@@ -1,6 +1,6 @@
 // The worker tasks that upgrade: IAPThread once per START, AutoIAPThread
 // again and again while auto-start is on. Submit them to the pool:
-//   ctx.pool->enqueue([&ctx] { IAPThread(ctx); });
+//   pool.enqueue([&ctx] { IAPThread(ctx); });
 #pragma once
 
 #include "upgrade/tool_context.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "link/crc16.h"
+#include "bytes/checksums.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
 #include "link/response_assembler.h"

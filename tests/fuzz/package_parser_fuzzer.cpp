@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "package/firmware_image.h"
+#include "bytes/firmware_image.h"
 #include "package/package_format.h"
 
 namespace {

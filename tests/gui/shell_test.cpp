@@ -11,8 +11,8 @@
 
 #include "app/font.h"
 #include "app/frame_loop.h"
-#include "app/logging.h"
 #include "app/shell.h"
+#include "logging/logging.h"
 #include "package/layout.h"
 #include "package/theme.h"
 #include "sim/sim_bus.h"
@@ -78,7 +78,7 @@ TEST(Font, TheAtlasHoldsTheToolsGlyphsOnlyAndStaysSmall) {
 // A window that throws while it is made.
 class ThrowingWindow final : public Platform {
 public:
-    bool registerClass() override { return true; }
+    bool initWindowSystem() override { return true; }
     bool createWindow(const WindowSpec&) override { throw std::runtime_error("no window today"); }
     bool makeContextCurrent() override { return false; }
     bool initImGui() override { return false; }
@@ -89,7 +89,7 @@ public:
     uint32_t clientWidth() const override { return 0; }
     uint32_t clientHeight() const override { return 0; }
     void destroyWindow() override {}
-    void unregisterClass() override {}
+    void releaseWindowSystem() override {}
 };
 
 TEST(ShellStart, AStandardExceptionIsLoggedAndEndsWithAFailureCode) {

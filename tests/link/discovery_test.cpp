@@ -9,11 +9,11 @@
 #include <atomic>
 #include <sstream>
 
-#include "app/logging.h"
 #include "link/descriptor.h"
 #include "link/discovery.h"
-#include "link_fixtures.h"
+#include "logging/logging.h"
 #include "sim/sim_bus.h"
+#include "support/link_fixtures.h"
 
 namespace iap {
 namespace {

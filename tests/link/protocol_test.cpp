@@ -7,12 +7,12 @@
 #include <deque>
 #include <string>
 
-#include "link/crc16.h"
+#include "bytes/checksums.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
 #include "link/response_assembler.h"
 #include "link/status_codes.h"
-#include "link_fixtures.h"
+#include "support/link_fixtures.h"
 
 namespace iap {
 namespace {

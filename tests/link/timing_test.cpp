@@ -10,8 +10,8 @@
 #include "link/discovery.h"
 #include "link/exceptions.h"
 #include "link/packets.h"
-#include "link_fixtures.h"
 #include "sim/sim_bus.h"
+#include "support/link_fixtures.h"
 
 namespace iap {
 namespace {

@@ -1,10 +1,10 @@
 // The 128-byte firmware image header the generator writes.
 #include <gtest/gtest.h>
 
-#include "link/crc16.h"
-#include "package/byte_order.h"
-#include "package/firmware_image.h"
-#include "test_packages.h"
+#include "bytes/byte_order.h"
+#include "bytes/checksums.h"
+#include "bytes/firmware_image.h"
+#include "support/test_packages.h"
 
 namespace iap {
 namespace {

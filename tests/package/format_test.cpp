@@ -5,10 +5,10 @@
 #include <cstring>
 #include <functional>
 
-#include "package/byte_order.h"
+#include "bytes/byte_order.h"
 #include "package/layout.h"
 #include "package/package_format.h"
-#include "test_packages.h"
+#include "support/test_packages.h"
 
 namespace iap {
 namespace {

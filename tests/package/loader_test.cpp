@@ -6,7 +6,7 @@
 
 #include "package/layout.h"
 #include "package/package_loader.h"
-#include "test_packages.h"
+#include "support/test_packages.h"
 
 namespace iap {
 namespace {
@@ -53,7 +53,7 @@ protected:
 TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
     Package p = test::testPackage();
     p.settings = {3, 0xFFFFFFFFu, 1000, 0x80000000u, 5000};
-    p.images[7].file = skin::encodeBmp(1, 2, {255, 0, 0, 255, 0, 0, 255, 255}, false);  // red over blue
+    p.images[7].file = raster::encodeBmp(1, 2, {255, 0, 0, 255, 0, 0, 255, 255}, false);  // red over blue
     p.images.push_back({3, test::solidBmp(5, 4, 200, 0, 0)});  // the later entry of id 3 wins
     const std::vector<uint8_t> file = test::withPackage(test::fakeExecutable(3000), p);
     ASSERT_TRUE(load(file));

@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
+#include "support/log_capture.h"
 #include "ui/display_state.h"
 #include "ui/ui_thread.h"
-#include "upgrade/log_capture.h"
 
 namespace iap {
 namespace {
@@ -46,7 +46,7 @@ TEST(UIEventQueue, TheThirtyThirdPutBlocksUntilATakeAndClosingDropsLaterPuts) {
 TEST(UIThreadEventHandler, AppliesEachEventKindAndCutsLongTexts) {
     UIEventQueue queue;
     DisplayState display;
-    testing::LogCapture log;
+    test::LogCapture log;
     DisplayTexts t = display.snapshot();
     EXPECT_EQ(std::string(t.vidText) + t.pidText + t.verText, "000000000000");
 

@@ -22,13 +22,14 @@
 #include <thread>
 #include <vector>
 
+#include "bytes/firmware_image.h"
 #include "emulated_device.h"
 #include "link/connection.h"
 #include "link/discovery.h"
 #include "link/real_bus.h"
-#include "package/firmware_image.h"
 #include "sim/sim_fault.h"
 #include "testbed.h"
+#include "ui/event_reporter.h"
 #include "ui/ui_event_queue.h"
 #include "upgrade/tool_context.h"
 #include "upgrade/upgrade_procedure.h"
@@ -96,7 +97,7 @@ struct Rig {
         bus->init();
         ctx.state = &state;
         ctx.bus = bus.get();
-        ctx.events = &events;
+        ctx.reporter = &reporter;
         ctx.connection = &connection;
     }
     ~Rig() {
@@ -120,6 +121,7 @@ struct Rig {
     AppState state;
     std::unique_ptr<DeviceBus> bus;
     UIEventQueue events;
+    EventReporter reporter{events};
     DeviceConnection connection;
     ToolContext ctx;
 };
@@ -220,7 +222,7 @@ TEST_F(RealBus, UnplugMidUpgradeFailsTheReadThenTheNextAttemptPassesByteExact) {
 
     device.replug();
     EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:PASS", "M:PASS"));
-    EXPECT_EQ(rig.ctx.progress_pos.load(), rig.payload.size());
+    EXPECT_EQ(rig.reporter.progress_pos.load(), rig.payload.size());
     // The restart after the finish: back as the application, bcdDevice from
     // the package's "V2.3.4", under a third node.
     ASSERT_TRUE(device.waitForMode(sim::Mode::Application, 3s));

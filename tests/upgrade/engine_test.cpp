@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "link/packets.h"
+#include "support/sim_rig.h"
 #include "upgrade/iap_engine.h"
-#include "upgrade/sim_rig.h"
 
 namespace iap {
 namespace {
 
-using testing::Rig;
+using test::Rig;
 using Bytes = std::vector<uint8_t>;
 
 struct Stepper {

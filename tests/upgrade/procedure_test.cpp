@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/log_capture.h"
+#include "support/sim_rig.h"
 #include "upgrade/device_info.h"
-#include "upgrade/log_capture.h"
-#include "upgrade/sim_rig.h"
 #include "upgrade/to_boot_procedure.h"
 #include "upgrade/upgrade_procedure.h"
 
@@ -16,7 +16,7 @@ namespace iap {
 namespace {
 
 using Texts = std::vector<std::string>;
-using testing::Rig;
+using test::Rig;
 
 Texts operator+(Texts a, const Texts& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -32,7 +32,7 @@ template <typename F>
 Texts story(Rig& rig, F f, const Texts& expected = {}) {
     Texts out;
     {
-        testing::LogCapture log;
+        test::LogCapture log;
         log.onLine = [&](const std::string& line) {
             out = out + rig.drainTexts();
             if (line.rfind("SearchDevice", 0) != 0) out.push_back("L:" + line);
@@ -64,8 +64,8 @@ TEST(IAPProcess, ReferenceImagePassesAndTheFlashHoldsThePayload) {
     ASSERT_EQ(commands.size(), 567u);
     EXPECT_EQ(commands[565].pack.size(), 224u + 11u);
     EXPECT_EQ(rig.flashOf(*device), rig.payload);
-    EXPECT_EQ(rig.ctx.progress_limit.load(), 144608u);
-    EXPECT_EQ(rig.ctx.progress_pos.load(), 144608u);
+    EXPECT_EQ(rig.reporter.progress_limit.load(), 144608u);
+    EXPECT_EQ(rig.reporter.progress_pos.load(), 144608u);
     EXPECT_EQ(device->openHandles(), 0u);
 }
 
@@ -129,9 +129,9 @@ TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
         Rig rig;
         rig.state.settings.searchDeviceTimeout = 50;
         c.setup(rig);
-        auto run = [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : IAPProcess(rig.ctx); };
+        auto run = [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : (void)IAPProcess(rig.ctx); };
         EXPECT_EQ(story(rig, run, c.story), c.story);
-        EXPECT_EQ(rig.ctx.progress_pos.load(), c.progressPos);
+        EXPECT_EQ(rig.reporter.progress_pos.load(), c.progressPos);
         EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
         EXPECT_FALSE(rig.connection.record.isOpen());
         size_t commands = 0;

@@ -7,32 +7,31 @@
 #include <memory>
 #include <vector>
 
+#include "app/shutdown.h"
+#include "support/log_capture.h"
+#include "support/sim_rig.h"
 #include "ui/display_state.h"
 #include "ui/thread_pool.h"
 #include "ui/ui_thread.h"
 #include "upgrade/device_info.h"
-#include "upgrade/log_capture.h"
-#include "upgrade/shutdown.h"
-#include "upgrade/sim_rig.h"
 #include "upgrade/upgrade_tasks.h"
 
 namespace iap {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::LogCapture;
-using testing::waitFor;
+using test::LogCapture;
+using test::waitFor;
 
 // The tool's pool of ten workers, one of them running the UI thread.
-struct PoolRig : testing::Rig {
+struct PoolRig : test::Rig {
     explicit PoolRig(size_t payloadSize = 1000) : Rig(payloadSize, 256) {
-        ctx.display = &display;
-        ctx.pool = pool.get();
         pool->enqueue([this] { UIThread(events, display); });
     }
     ~PoolRig() {
-        if (!ctx.exitRequested.load()) requestShutdown(ctx);
+        if (!ctx.exitRequested.load()) shutdown();
     }
+    bool shutdown() { return requestShutdown(ctx, &events, pool.get()); }
     DisplayState display;
     std::unique_ptr<ThreadPool> pool = std::make_unique<ThreadPool>(10);
 };
@@ -106,7 +105,7 @@ TEST(Tasks, ShutdownEndsEveryWorkerWithinTheBound) {
             ASSERT_TRUE(waitFor([&] { return device->commands().size() >= 21; }, 10s));
         }
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(requestShutdown(rig.ctx));
+        EXPECT_TRUE(rig.shutdown());
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1300ms);
         EXPECT_EQ(rig.bus.exitCount(), 1);
         EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);

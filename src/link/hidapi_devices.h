@@ -1,0 +1,20 @@
+// HID devices through hidapi: enumeration, opening by path, 64-byte report
+// writes and reads with a time-out. The report descriptor comes from the
+// platform (hidraw on Linux).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/device_bus.h"
+
+namespace iap {
+
+// hid_enumerate(0, 0) in its order, the list released again.
+std::vector<HidDeviceInfo> hidapiEnumerate();
+
+// hid_open_path: null on failure. Destroying the device calls hid_close.
+std::unique_ptr<HidDevice> hidapiOpen(const std::string& path);
+
+}  // namespace iap

@@ -1,0 +1,166 @@
+// The package generator `usb-iap-pack`: build, inspect and skin.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "bytes/byte_order.h"
+#include "pack/default_skin.h"
+#include "pack/pack_commands.h"
+#include "pack/skin_folder.h"
+#include "package/texture.h"
+#include "support/test_packages.h"
+
+namespace iap {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PackToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::writeBytes(exe, test::fakeExecutable(5000));
+        test::writeBytes(payload, test::fakeExecutable(1000));
+    }
+    // Runs usb-iap-pack; returns its exit code and keeps what it wrote.
+    int pack(const std::vector<std::string>& args) {
+        std::ostringstream o, e;
+        const int code = pack::runPackTool(args, o, e);
+        out = o.str();
+        err = e.str();
+        return code;
+    }
+    std::vector<std::string> buildArgs(const fs::path& output) const {
+        return {"build", "--exe", exe.string(), "--out", output.string(), "--payload", payload.string(),
+                "--device", "0483:5750:01", "--device", "0483:5751:02"};
+    }
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+    test::TempDir dir;
+    fs::path exe = dir / "app", payload = dir / "payload.bin", tool = dir / "tool";
+    std::string out, err;
+};
+
+TEST_F(PackToolTest, BuildAppendsExactlyThePackageItWasAskedFor) {
+    std::vector<std::string> args = buildArgs(tool);
+    args.insert(args.end(), {"--retry", "5", "--reboot-delay", "1500", "--switch-delay", "500", "--search-timeout",
+                             "9000", "--ack-timeout", "3000", "--chip", "STM32F4", "--colour", "2=1,0,0,1"});
+    ASSERT_EQ(pack(args), 0) << err;
+    Package expected;
+    expected.settings = {5, 1500, 500, 9000, 3000};
+    ImageHeaderFields header;
+    header.chip = "STM32F4";
+    expected.firmware = buildFirmwareImage(header, test::fakeExecutable(1000));
+    expected.deviceIds = {{0x01, 0x5750, 0x0483}, {0x02, 0x5751, 0x0483}};
+    expected.colours = defaultColours();
+    expected.colours[2] = {1, 0, 0, 1};
+    expected.images = pack::defaultSkinImages();
+    EXPECT_TRUE(test::readBytes(tool) == test::withPackage(test::fakeExecutable(5000), expected));
+    EXPECT_EQ(fs::status(tool).permissions(), fs::status(exe).permissions());
+
+    ASSERT_EQ(pack({"inspect", tool.string()}), 0) << err;
+    for (const char* text : {"retryNum            5\n", "readAckTimeout      3000 ms\n",
+                             "VID 0x0483  PID 0x5751  report ID 0x02\n", "chip              \"STM32F4\"",
+                             "block count       4 stored, 4 to send (last 232 bytes)", "(holds)",
+                             "0 RSRC_IMG_BG: 720054 bytes, 600x400\n", "18 RSRC_IMG_VER: "}) {
+        EXPECT_TRUE(has(out, text)) << text << "\n" << out;
+    }
+}
+
+TEST_F(PackToolTest, TheBuiltInSkinHasTheTableSizesInBitmaps) {
+    const std::vector<skin::SkinImage> images = skin::makeDefaultSkin();
+    ASSERT_EQ(images.size(), 19u);
+    for (const skin::SkinSlot& slot : skin::skinSlots()) {
+        const std::vector<uint8_t>& file = images[size_t(slot.id)].file;
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 2), "BM");
+        EXPECT_EQ(loadU16(&file[28]), slot.alpha ? 32 : 24) << slot.fileName;  // the three labels
+        EXPECT_GT(int32_t(loadU32(&file[22])), 0) << "bottom-up rows";
+        const DecodedImage decoded = decodeImage(file);
+        EXPECT_EQ(decoded.width, slot.width) << slot.fileName;
+        EXPECT_EQ(decoded.height, slot.height) << slot.fileName;
+        int clear = 0;  // the labels keep their transparency
+        for (size_t i = 3; i < decoded.rgba.size(); i += 4) clear += decoded.rgba[i] == 0;
+        EXPECT_EQ(clear > 200, slot.alpha) << slot.fileName;
+    }
+}
+
+TEST_F(PackToolTest, AnExistingPackageIsReplacedOnlyWhenAsked) {
+    ASSERT_EQ(pack(buildArgs(tool)), 0);
+    const fs::path again = dir / "again";
+    std::vector<std::string> args = buildArgs(again);
+    args[2] = tool.string();  // --exe is the built tool
+    EXPECT_EQ(pack(args), 1);
+    EXPECT_TRUE(has(err, tool.string() + ": already carries a tool package")) << err;
+    EXPECT_FALSE(fs::exists(again));
+    // A ready-made image is taken unchanged; a header CRC that does not hold is only a warning.
+    std::vector<uint8_t> image = test::testFirmware(700, 128);
+    image[3] ^= 0x20;
+    test::writeBytes(dir / "fw.img", image);
+    args.erase(args.begin() + 5, args.begin() + 7);  // --payload
+    args.insert(args.end(), {"--replace", "--retry", "9", "--image", (dir / "fw.img").string()});
+    ASSERT_EQ(pack(args), 0) << err;
+    EXPECT_TRUE(has(err, "header CRC")) << err;
+    const std::vector<uint8_t> file = test::readBytes(again);
+    EXPECT_EQ(loadU32(&file[file.size() - 8]), 5000u) << "the old package is gone";
+    pack({"inspect", again.string()});
+    for (const char* text : {"retryNum            9", "header CRC        0x", "DOES NOT HOLD",
+                             "block count       6 stored, 6 to send (last 60 bytes)"}) {
+        EXPECT_TRUE(has(out, text)) << text << "\n" << out;
+    }
+}
+
+TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
+    std::vector<uint8_t> image = test::testFirmware(700, 128);
+    storeU16(&image[66], 9000);
+    test::writeBytes(dir / "fw.img", image);
+    const std::string nope = (dir / "nope").string();
+    // Options given again replace the earlier value; `drop` takes one out.
+    const struct { std::vector<std::string> add; int code; std::string mention; std::string drop; } cases[] = {
+        {{"--payload", nope}, 1, nope}, {{"--exe", nope}, 1, nope}, {{"--skin", nope}, 1, nope},
+        {{"--device", "0483:5750"}, 2, "--device \"0483:5750\""}, {{"--device", "10000:1:1"}, 2, "(VID)"},
+        {{"--retry", "-1"}, 2, "--retry"}, {{"--block-size", "0"}, 1, "block size 0"},
+        {{"--signature", "SHORT"}, 1, "signature"}, {{"--hw-version", "1.0"}, 1, "hardware version"},
+        {{"--colour", "10=0,0,0,1"}, 2, "--colour"}, {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
+        {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{}, 2, "exactly one of --payload", "--payload"},
+        {{"--image", (dir / "fw.img").string()}, 1, "fw.img: Firmware block size 9000", "--payload"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = buildArgs(tool);
+        if (!c.drop.empty()) {
+            const auto it = std::find(args.begin(), args.end(), c.drop);
+            args.erase(it, it + 2);
+        }
+        args.insert(args.end(), c.add.begin(), c.add.end());
+        EXPECT_EQ(pack(args), c.code) << c.mention << ": " << err;
+        EXPECT_TRUE(has(err, c.mention)) << err;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3) << "stray files";
+    }
+    EXPECT_EQ(pack({"inspect", exe.string()}), 1);
+    EXPECT_TRUE(has(err, exe.string() + ": no valid tool package")) << err;
+}
+
+TEST_F(PackToolTest, ASkinFolderRoundTrips) {
+    const fs::path skin = dir / "skin";
+    ASSERT_EQ(pack({"skin", skin.string()}), 0);
+    std::vector<std::string> args = buildArgs(tool);
+    args.insert(args.end(), {"--skin", skin.string()});
+    ASSERT_EQ(pack(args), 0) << err;
+    EXPECT_EQ(err, "");
+    test::writeBytes(skin / "01-logo.bmp", test::solidBmp(60, 60, 1, 2, 3));  // another size: a warning
+    EXPECT_EQ(pack(args), 0) << err;
+    EXPECT_TRUE(has(err, "60x60 pixels, drawn stretched to 119x118")) << err;
+    const struct { const char* file; std::vector<uint8_t> bytes; const char* mention; } broken[] = {
+        {"07_other.png", {1, 2, 3}, "both hold image 7"},
+        {"12-start-pressed.bmp", {'B', 'M', 1, 2}, "12-start-pressed.bmp: not an image"},
+        {"12-start-pressed.bmp", {}, "no image for id 12 (RSRC_IMG_START)"},  // removed
+    };
+    for (const auto& b : broken) {
+        b.bytes.empty() ? void(fs::remove(skin / b.file)) : test::writeBytes(skin / b.file, b.bytes);
+        EXPECT_EQ(pack(args), 1) << b.file;
+        EXPECT_TRUE(has(err, b.mention)) << err;
+        fs::remove(skin / "07_other.png");
+    }
+}
+
+}  // namespace
+}  // namespace iap

@@ -1,0 +1,127 @@
+// `usb-iap-pack build` and `usb-iap-pack skin`.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "bytes/firmware_image.h"
+#include "bytes/hex.h"
+#include "pack/default_skin.h"
+#include "pack/file_io.h"
+#include "pack/pack_commands.h"
+#include "pack/pack_options.h"
+#include "pack/skin_folder.h"
+#include "package/package_format.h"
+
+namespace iap::pack {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where the executable's own bytes end: the whole file, or with --replace
+// the start of the package it already carries.
+size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
+    const std::optional<uint32_t> header = trailerHeaderOffset(exe);
+    if (!header) return exe.size();
+    if (!o.replace) {
+        throw std::runtime_error(o.exe.string() +
+                                 ": already carries a tool package; give --replace to replace it");
+    }
+    if (*header > exe.size() - kTrailerSize) {
+        throw std::runtime_error(o.exe.string() +
+                                 ": its package trailer points outside the file, so where the "
+                                 "executable ends is unknown");
+    }
+    return *header;
+}
+
+std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err) {
+    if (o.payload) {
+        const std::vector<uint8_t> payload = readFile(*o.payload);
+        try {
+            return buildFirmwareImage(o.header, payload);
+        } catch (const std::invalid_argument& e) {
+            throw std::runtime_error(o.payload->string() + ": " + e.what());
+        }
+    }
+    std::vector<uint8_t> image = readFile(*o.image);
+    if (std::string problem = firmwareEngineProblem(image); !problem.empty()) {
+        throw std::runtime_error(o.image->string() + ": " + problem);
+    }
+    const ImageHeaderView h = readImageHeader(image);
+    if (h.headerCrc != h.headerCrcComputed) {
+        err << "usb-iap-pack: warning: " << o.image->string() << ": header CRC 0x"
+            << hexText(h.headerCrc, 4) << " does not hold (computed 0x" << hexText(h.headerCrcComputed, 4)
+            << "); the device will likely refuse the image\n";
+    }
+    if (h.payloadCrc != h.payloadCrcComputed) {
+        err << "usb-iap-pack: warning: " << o.image->string() << ": payload CRC 0x"
+            << hexText(h.payloadCrc, 4) << " does not hold (computed 0x" << hexText(h.payloadCrcComputed, 4)
+            << "); the device will likely refuse the image\n";
+    }
+    return image;
+}
+
+unsigned modeOf(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0755;
+    return static_cast<unsigned>(st.st_mode) & 07777u;
+}
+
+}  // namespace
+
+int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const BuildOptions o = parseBuildOptions(args);
+    const std::vector<uint8_t> exe = readFile(o.exe);
+    const size_t exeEnd = executableEnd(o, exe);
+
+    Package package;
+    package.settings = o.settings;
+    package.firmware = firmwareFrom(o, err);
+    package.deviceIds = o.devices;
+    package.colours = o.colours;
+    package.images = o.skinDir ? readSkinFolder(*o.skinDir, err) : defaultSkinImages();
+
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = encodePackage(package, exeEnd);
+    } catch (const std::length_error& e) {
+        throw std::runtime_error(o.out.string() + ": " + e.what());
+    }
+    // Read the result back as the tool will before anything is written.
+    std::vector<uint8_t> whole(exe.begin(), exe.begin() + static_cast<std::ptrdiff_t>(exeEnd));
+    whole.insert(whole.end(), bytes.begin(), bytes.end());
+    const PackageParse check = parsePackage(whole);
+    if (!check.package) throw std::runtime_error("internal error: the new package does not read back: " + check.error);
+
+    writeFileAtomically(o.out, {std::span<const uint8_t>(whole)}, modeOf(o.exe));
+
+    const ImageHeaderView h = readImageHeader(package.firmware);
+    out << "wrote " << o.out.string() << ": executable " << exeEnd << " bytes + package "
+        << bytes.size() << " bytes\n"
+        << "  firmware " << package.firmware.size() << " bytes: " << h.actualPayloadLength
+        << " payload bytes in " << blockCount(h.actualPayloadLength, h.blockSize)
+        << " blocks of " << h.blockSize << "\n"
+        << "  " << package.deviceIds.size() << " device ID(s), " << package.colours.size()
+        << " colours, " << package.images.size() << " images ("
+        << (o.skinDir ? o.skinDir->string() : std::string("built-in skin")) << ")\n";
+    return 0;
+}
+
+int skinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+    if (args.size() != 1) throw UsageError("skin takes one argument: the folder to write to");
+    const fs::path dir = args[0];
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw std::runtime_error(dir.string() + ": cannot create folder: " + ec.message());
+    for (const skin::SkinImage& image : skin::makeDefaultSkin()) {
+        writeFileAtomically(dir / image.fileName, {std::span<const uint8_t>(image.file)}, 0644);
+    }
+    out << "wrote the built-in skin's " << skin::skinSlots().size() << " images to "
+        << dir.string() << "\n";
+    return 0;
+}
+
+}  // namespace iap::pack

@@ -1,0 +1,114 @@
+// `usb-iap-pack inspect`: prints a tool's package and checks it as the tool
+// would when it starts.
+#include <cstdio>
+#include <string>
+
+#include "bytes/firmware_image.h"
+#include "bytes/hex.h"
+#include "pack/file_io.h"
+#include "pack/pack_commands.h"
+#include "pack/pack_options.h"
+#include "package/layout.h"
+#include "package/package_format.h"
+#include "package/texture.h"
+
+namespace iap::pack {
+
+namespace {
+
+// Header text as printed: bytes outside printable ASCII as \xNN.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x" + hexText(c, 2);
+        }
+    }
+    return out;
+}
+
+std::string crcLine(uint16_t stored, uint16_t computed) {
+    std::string line = "0x" + hexText(stored, 4);
+    if (stored == computed) return line + " (holds)";
+    return line + " (DOES NOT HOLD: computed 0x" + hexText(computed, 4) + ")";
+}
+
+}  // namespace
+
+int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) throw UsageError("inspect takes one argument: the file to inspect");
+    const std::string file = args[0];
+    const std::vector<uint8_t> bytes = readFile(file);
+    const PackageParse parse = parsePackage(bytes);
+    if (!parse.package) {
+        err << "usb-iap-pack: " << file << ": no valid tool package: " << parse.error << "\n";
+        return 1;
+    }
+    const Package& p = *parse.package;
+    const uint32_t headerOffset = *trailerHeaderOffset(bytes);
+    out << file << ": " << bytes.size() << " bytes, package header at " << headerOffset
+        << " (0x" << hexText(headerOffset, 8) << ")\n";
+
+    out << "settings:\n"
+        << "  retryNum            " << p.settings.retryNum << "\n"
+        << "  rebootDelay         " << p.settings.rebootDelay << "\n"
+        << "  switchDelay         " << p.settings.switchDelay << "\n"
+        << "  searchDeviceTimeout " << p.settings.searchDeviceTimeout << " ms\n"
+        << "  readAckTimeout      " << p.settings.readAckTimeout << " ms\n";
+
+    out << "device IDs (" << p.deviceIds.size() << "):\n";
+    for (const DeviceIdEntry& id : p.deviceIds) {
+        out << "  VID 0x" << hexText(id.vendorId, 4) << "  PID 0x" << hexText(id.productId, 4)
+            << "  report ID 0x" << hexText(id.reportId, 2) << "\n";
+    }
+
+    out << "colours (" << p.colours.size() << "):\n";
+    for (size_t i = 0; i < p.colours.size(); ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %zu: %g, %g, %g, %g\n", i, p.colours[i].r,
+                      p.colours[i].g, p.colours[i].b, p.colours[i].a);
+        out << line;
+    }
+
+    const ImageHeaderView h = readImageHeader(p.firmware);
+    const uint64_t blocks = blockCount(h.actualPayloadLength, h.blockSize);
+    const uint64_t lastBlock = h.actualPayloadLength - (blocks - 1) * h.blockSize;
+    out << "firmware image: " << p.firmware.size() << " bytes\n"
+        << "  signature         \"" << printable(h.signature) << "\"\n"
+        << "  chip              \"" << printable(h.chip) << "\"\n"
+        << "  item              \"" << printable(h.item) << "\"\n"
+        << "  hardware version  \"" << printable(h.hwVersion) << "\"\n"
+        << "  software version  \"" << printable(h.swVersion) << "\"\n"
+        << "  device flags      0x" << hexText(h.deviceFlags, 4) << "\n"
+        << "  device word       0x" << hexText(h.deviceWord, 8) << "\n"
+        << "  block size        " << h.blockSize << "\n"
+        << "  block count       " << h.blockCount << " stored, " << blocks << " to send (last "
+        << lastBlock << " bytes)\n"
+        << "  payload length    " << h.payloadLength << " stored, " << h.actualPayloadLength
+        << " present\n"
+        << "  payload CRC       " << crcLine(h.payloadCrc, h.payloadCrcComputed) << "\n"
+        << "  header CRC        " << crcLine(h.headerCrc, h.headerCrcComputed) << "\n";
+
+    int status = 0;
+    out << "images (" << p.images.size() << "):\n";
+    for (const PackageImage& image : p.images) {
+        out << "  " << image.id << " " << imageLogName(static_cast<int32_t>(image.id)) << ": "
+            << image.file.size() << " bytes, ";
+        try {
+            const DecodedImage decoded = decodeImage(image.file);
+            out << decoded.width << "x" << decoded.height << "\n";
+        } catch (const std::exception&) {
+            out << "DOES NOT DECODE\n";
+            status = 1;
+        }
+    }
+    if (status != 0) {
+        err << "usb-iap-pack: " << file
+            << ": an image does not decode; the tool would show \"File corruption!\"\n";
+    }
+    return status;
+}
+
+}  // namespace iap::pack
