@@ -62,6 +62,7 @@ struct BootloaderConfig {
     uint16_t appProductId = 0x5678;
     uint16_t bootProductId = 0x5679;
     uint16_t bcdDevice = 0x0100;
+    std::string serialNumber = "SIM0001";
     Mode mode = Mode::Bootloader;
     size_t flashSize = 256 * 1024;
     std::string expectedSignature;  // empty: any 8 printable ASCII characters

@@ -102,7 +102,8 @@ std::optional<HidDeviceInfo> SimDevice::listing() {
     if (!present_) {
         return std::nullopt;
     }
-    return HidDeviceInfo{path_, core_.vendorId(), core_.productId(), kVendorUsagePage};
+    return HidDeviceInfo{path_, core_.vendorId(), core_.productId(), kVendorUsagePage, core_.bcdDevice(),
+                         core_.config().serialNumber};
 }
 
 UsbDeviceDescriptor SimDevice::usbDescriptor() {

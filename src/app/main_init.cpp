@@ -20,6 +20,9 @@ bool main_init(Shell& shell, int argc, char** argv) {
     createMainLogger();
     basic_logger->info("main_init initializing...");
     basic_logger->info("Log system OK");
+    // One line per attempt, beside the log.
+    shell.record = std::make_unique<UpgradeRecord>(defaultRecordPath());
+    shell.ctx.record = shell.record.get();
 
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;

@@ -90,12 +90,7 @@ int run(Shell& shell, int argc, char** argv) {
 int WinMain(int argc, char** argv, DeviceBus& bus) { return WinMain(argc, argv, bus, makeGlfwPlatform()); }
 
 int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform) {
-    try {
-        createShellLogger();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: cannot open the log: %s\n", kWindowName, e.what());
-        return 1;
-    }
+    createShellLogger();
     basic_logg->info("WinMain initializing...");
     basic_logg->info("Log system OK");
 

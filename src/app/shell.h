@@ -14,6 +14,7 @@
 #include "ui/thread_pool.h"
 #include "ui/ui_event_queue.h"
 #include "upgrade/tool_context.h"
+#include "upgrade/upgrade_record.h"
 
 namespace iap {
 
@@ -33,6 +34,7 @@ struct Shell {
     std::unique_ptr<ThreadPool> pool;
     std::unique_ptr<UIEventQueue> queue;
     std::unique_ptr<EventReporter> reporter;
+    std::unique_ptr<UpgradeRecord> record;
     bool packageValid = false;
     bool workersEnded = true;  // every pool worker ended at shutdown
 };

@@ -11,11 +11,14 @@
 
 namespace iap {
 
+// One HID device as the enumeration lists it.
 struct HidDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint16_t usagePage = 0;
+    uint16_t releaseNumber = 0;  // bcdDevice
+    std::string serialNumber;    // UTF-8; empty when the device has none
 };
 
 struct UsbDeviceDescriptor {

@@ -1,12 +1,20 @@
 #include "logging/logging.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 #include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/rotating_file_sink.h>
+
+#include "logging/log_sink.h"
 
 namespace iap {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -20,7 +28,9 @@ std::shared_ptr<spdlog::logger> makeDiscardingLogger() {
 struct LogFile {
     std::mutex mutex;
     LogFileOptions options;
-    std::shared_ptr<spdlog::sinks::rotating_file_sink_mt> sink;
+    bool opened = false;  // the choice of folder is made once per sink
+    fs::path folder;
+    std::shared_ptr<AppendingRotatingSink> sink;
 };
 
 LogFile& logFile() {
@@ -28,29 +38,68 @@ LogFile& logFile() {
     return file;
 }
 
-// The one sink of both loggers; opened on first use. Caller holds the mutex.
-std::shared_ptr<spdlog::sinks::rotating_file_sink_mt> sharedSink(LogFile& file) {
-    if (!file.sink) {
-        // Append to what earlier runs wrote; rotate only when the size is reached.
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
-            file.options.fileName, file.options.maxFileSize, file.options.maxFiles,
-            /*rotate_on_open=*/false);
+std::shared_ptr<AppendingRotatingSink> openSinkIn(const fs::path& folder, const LogFileOptions& options,
+                                                  std::string& error) {
+    try {
+        auto sink = std::make_shared<AppendingRotatingSink>(folder / options.fileName, options.maxFileSize,
+                                                            options.maxFiles);
         // The library's default pattern, each line ended by CR LF.
-        sink->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            spdlog::pattern_time_type::local, std::string("\r\n")));
-        file.sink = std::move(sink);
+        sink->set_formatter(std::make_unique<spdlog::pattern_formatter>(spdlog::pattern_time_type::local,
+                                                                        std::string("\r\n")));
+        return sink;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return nullptr;
     }
-    return file.sink;
+}
+
+// The working folder, else the per-user state folder, else none. Caller
+// holds the mutex.
+void openSharedSink(LogFile& file) {
+    if (file.opened) return;
+    file.opened = true;
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    std::string hereError;
+    if (!ec && (file.sink = openSinkIn(here, file.options, hereError))) {
+        file.folder = here;
+        return;
+    }
+    if (ec) hereError = ec.message();
+    const fs::path state = userStateFolder();
+    std::string stateError = "no per-user state folder is known";
+    if (!state.empty()) {
+        fs::create_directories(state, ec);
+        if ((file.sink = openSinkIn(state, file.options, stateError))) {
+            file.folder = state;
+            std::fprintf(stderr, "USB IAP tool: cannot write %s in the working folder (%s); the log is %s\n",
+                         file.options.fileName.c_str(), hereError.c_str(), file.sink->file().string().c_str());
+            return;
+        }
+    }
+    std::fprintf(stderr, "USB IAP tool: cannot write %s in the working folder (%s) nor in %s (%s); running "
+                 "without a log file\n", file.options.fileName.c_str(), hereError.c_str(),
+                 state.string().c_str(), stateError.c_str());
 }
 
 void createLogger(std::shared_ptr<spdlog::logger>& handle, const char* name) {
     LogFile& file = logFile();
     std::lock_guard<std::mutex> lock(file.mutex);
-    auto logger = std::make_shared<spdlog::logger>(name, sharedSink(file));
+    openSharedSink(file);
+    auto logger = file.sink ? std::make_shared<spdlog::logger>(name, file.sink)
+                            : std::make_shared<spdlog::logger>(name);
     spdlog::drop(name);
     spdlog::register_logger(logger);
     handle = logger;
     handle->set_level(spdlog::level::trace);
+}
+
+std::optional<fs::path> absoluteEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) return std::nullopt;
+    fs::path path(value);
+    if (!path.is_absolute()) return std::nullopt;
+    return path;
 }
 
 }  // namespace
@@ -61,6 +110,23 @@ std::shared_ptr<spdlog::logger> basic_logger = makeDiscardingLogger();
 void createShellLogger() { createLogger(basic_logg, "basic_logg"); }
 
 void createMainLogger() { createLogger(basic_logger, "basic_logger"); }
+
+fs::path userStateFolder() {
+#ifdef _WIN32
+    if (auto local = absoluteEnv("LOCALAPPDATA")) return *local / "USB IAP tool";
+    return {};
+#else
+    if (auto state = absoluteEnv("XDG_STATE_HOME")) return *state / "usb-iap-tool";
+    if (auto home = absoluteEnv("HOME")) return *home / ".local" / "state" / "usb-iap-tool";
+    return {};
+#endif
+}
+
+fs::path logFolder() {
+    LogFile& file = logFile();
+    std::lock_guard<std::mutex> lock(file.mutex);
+    return file.folder;
+}
 
 void closeLoggers() {
     LogFile& file = logFile();
@@ -73,6 +139,8 @@ void closeLoggers() {
     basic_logger = makeDiscardingLogger();
     if (file.sink) file.sink->flush();
     file.sink.reset();
+    file.opened = false;
+    file.folder.clear();
 }
 
 void setLogFileOptions(const LogFileOptions& options) {

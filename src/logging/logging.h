@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -17,13 +18,16 @@ extern std::shared_ptr<spdlog::logger> basic_logger;
 // line, so library code and tests can log without any set-up.
 
 // Create (or replace) the logger of that name on the shared log file sink.
-// Throws spdlog::spdlog_ex ("Failed opening file ...") when the file cannot
-// be opened.
+// The log file opens on first use: "basic-log.txt" in the working folder, or,
+// when that cannot be opened (a read-only folder, another user's file), the
+// same name in the per-user state folder, which standard error then names.
+// When neither opens, the tool runs without a log file (said on standard
+// error): the loggers exist and drop their lines. Never throws for the file.
 void createShellLogger();   // basic_logg
 void createMainLogger();    // basic_logger
 
-// The log file both loggers write through. One rotating sink is shared by
-// both loggers, so only one writer ever rotates the file.
+// The log file both loggers write through. One sink is shared by both
+// loggers, so only one writer ever rotates the file.
 struct LogFileOptions {
     std::string fileName = "basic-log.txt";
     // The live file is rotated when a line would take it past maxFileSize;
@@ -38,6 +42,16 @@ struct LogFileOptions {
 // Sets the options of the log file for loggers created afterwards (the
 // defaults need no call). Closes both loggers first (see closeLoggers).
 void setLogFileOptions(const LogFileOptions& options);
+
+// The folder the log file went to (absolute); empty before the file was
+// opened and when no folder would take it. The upgrade record lies beside it.
+std::filesystem::path logFolder();
+
+// Where the log goes when the working folder cannot take it:
+// $XDG_STATE_HOME/usb-iap-tool (when set and absolute), else
+// ~/.local/state/usb-iap-tool; on Windows %LOCALAPPDATA%\USB IAP tool.
+// Empty when none of these is known.
+std::filesystem::path userStateFolder();
 
 // Flushes and releases both loggers and the shared sink; both handles point at
 // the discarding logger again. Safe to call when nothing was created; call it

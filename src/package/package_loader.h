@@ -12,8 +12,9 @@
 namespace iap {
 
 // The file of the running executable (Linux: the target of /proc/self/exe,
-// which holds even when the tool was started through PATH by a bare name).
-std::filesystem::path currentExecutablePath();
+// which holds even when the tool was started through PATH by a bare name);
+// empty when the link cannot be read, so that the caller falls back on argv[0].
+std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLink = "/proc/self/exe");
 
 // Reads the whole file at path. Writes the path quoted ("..." with backslash
 // escapes) and a newline to standard output first. A file that cannot be

@@ -2,6 +2,8 @@
 
 #include <imgui.h>
 
+#include <optional>
+
 #include "logging/logging.h"
 #include "package/layout.h"
 #include "ui/widgets.h"
@@ -38,7 +40,8 @@ void drawTips(const AppState& state, const char* text) {
     if (shrink) ImGui::SetWindowFontScale(1.0f);
 }
 
-void drawSwitchApp(ToolContext& ctx, const AppState& state, bool disabled) {
+void drawSwitchApp(Screen& screen, const AppState& state, bool disabled) {
+    ToolContext& ctx = screen.tool;
     LayoutRect r = layoutOf(state, RSRC_IMG_SWITCH_APP);
     basic_logger->info("start RSRC_IMG_SWITCH_APP");
     basic_logger->info("pos: ({:.2f}, {:.2f}), size: ({:.2f}, {:.2f})", r.x, r.y, r.w, r.h);
@@ -51,7 +54,12 @@ void drawSwitchApp(ToolContext& ctx, const AppState& state, bool disabled) {
     if (disabled) ImGui::BeginDisabled();
     bool pressed = ImGui::Button("ToBoot", ImVec2(r.w, r.h));
     if (disabled) ImGui::EndDisabled();
-    if (pressed) ToBootProcess(ctx);
+    if (pressed) {
+        // The record is written by a worker, never by the frame.
+        if (std::optional<AttemptResult> result = ToBootProcess(ctx)) {
+            screen.pool.enqueue([&ctx, r = std::move(*result)] { recordAttempt(ctx, "to-boot", r); });
+        }
+    }
     ImGui::PopStyleColor(3);
     ImGui::SetCursorPos(ImVec2(0, 0));
     basic_logger->info("ToBoot Ok");
@@ -87,7 +95,7 @@ void drawMainView(Screen& screen, const DisplayTexts& texts) {
     basic_logger->info("DrawTips OK");
 
     int32_t busy = ctx.busy.load();
-    drawSwitchApp(ctx, state, busy != BUSY_IDLE);
+    drawSwitchApp(screen, state, busy != BUSY_IDLE);
 
     // The state may have changed while the switch ran inside this frame.
     busy = ctx.busy.load();

@@ -56,9 +56,7 @@ std::string deviceErrorText(int32_t status) {
     return text;
 }
 
-}  // namespace
-
-AttemptResult runProcedure(const ProcedureScript& script, const ProcedureRun& run, const DeviceOpener& open) {
+AttemptResult runAttempt(const ProcedureScript& script, const ProcedureRun& run, const DeviceOpener& open) {
     Reporter& reporter = run.reporter;
     AttemptResult result;
 
@@ -112,6 +110,17 @@ AttemptResult runProcedure(const ProcedureScript& script, const ProcedureRun& ru
     result.outcome = Outcome::Timeout;
     result.text = kTimeout;
     return finish(reporter, script.timeout, std::move(result));
+}
+
+}  // namespace
+
+AttemptResult runProcedure(const ProcedureScript& script, const ProcedureRun& run, const DeviceOpener& open) {
+    const auto wallStart = std::chrono::system_clock::now();
+    const auto began = std::chrono::steady_clock::now();
+    AttemptResult result = runAttempt(script, run, open);
+    result.start = wallStart;
+    result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    return result;
 }
 
 }  // namespace iap

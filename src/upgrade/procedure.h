@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -53,6 +54,8 @@ struct AttemptResult {
     std::string text;          // as the user saw it: "PASS", "Open Failed!", an error text
     int32_t deviceStatus = 0;  // the last status code the device answered
     HidDeviceInfo device;      // how the opened device was enumerated (empty when none)
+    std::chrono::system_clock::time_point start;  // when the attempt began
+    std::chrono::milliseconds duration{0};        // how long it took
 };
 
 // What one run works on. The connection is this device's own (its record and

@@ -11,6 +11,7 @@
 #include "link/device_bus.h"
 #include "package/app_state.h"
 #include "upgrade/reporter.h"
+#include "upgrade/upgrade_record.h"
 
 namespace iap {
 
@@ -29,6 +30,7 @@ struct ToolContext {
     DeviceBus* bus = nullptr;                // real or simulated
     DeviceConnection* connection = nullptr;  // the one device record with its buffers
     Reporter* reporter = nullptr;            // where the procedures' texts and progress go
+    UpgradeRecord* record = nullptr;         // one line per attempt; none when null
 
     std::atomic<int32_t> busy{BUSY_IDLE};
     std::atomic<bool> autoStart{false};

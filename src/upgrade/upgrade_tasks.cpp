@@ -25,13 +25,19 @@ void pauseUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 }  // namespace
 
+void recordAttempt(ToolContext& ctx, std::string_view procedure, const AttemptResult& result) {
+    if (!ctx.record) return;
+    const std::string tool = ctx.state->executablePath.filename().string();
+    ctx.record->append({procedure, result, ctx.state->firmware, tool});
+}
+
 void IAPThread(ToolContext& ctx) {
     BusyClaim claim(ctx.busy, BUSY_UPGRADE);
     if (!claim) {
         return;
     }
     basic_logger->info("IAPThread");
-    IAPProcess(ctx);
+    recordAttempt(ctx, "upgrade", IAPProcess(ctx));
 }
 
 void AutoIAPThread(ToolContext& ctx) {
@@ -42,7 +48,7 @@ void AutoIAPThread(ToolContext& ctx) {
     }
     while (ctx.autoStart.load() && !ctx.exitRequested.load()) {
         ctx.busy.store(BUSY_AUTO_ATTEMPT);
-        IAPProcess(ctx);
+        recordAttempt(ctx, "upgrade", IAPProcess(ctx));
         ctx.busy.store(BUSY_AUTO_WAITING);
         pauseUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ctx.autoStartPauseMs),
                    ctx.exitRequested);

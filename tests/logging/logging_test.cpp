@@ -1,6 +1,8 @@
 // The two file loggers: line layout, appending across runs, rotation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <regex>
 #include <thread>
@@ -88,15 +90,61 @@ TEST_F(LoggingTest, RotationBoundsTheLogAndBothLoggersShareIt) {
     EXPECT_TRUE(text.back().ends_with("] last line")) << text.back();
 }
 
-TEST_F(LoggingTest, AnUnopenableFileThrowsTheLibraryError) {
-    fs::create_directory("basic-log.txt");  // a folder where the file should be
-    try {
-        createShellLogger();
-        FAIL() << "no error";
-    } catch (const spdlog::spdlog_ex& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Failed opening file", 0), 0u) << e.what();
+// A rename that fails (here: the older files are folders that will not
+// move) leaves the live file as it is, and the lines go on after it.
+TEST_F(LoggingTest, RotationThatCannotRenameKeepsAppending) {
+    for (const char* name : {"basic-log.1.txt", "basic-log.2.txt"}) {
+        fs::create_directory(name);
+        test::writeBytes(fs::path(name) / "keep", {1});
     }
-    basic_logg->info("still usable");
+    setLogFileOptions({"basic-log.txt", 2048, 2});
+    createShellLogger();
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 200; ++i) basic_logg->info("line {} OK", i);
+    closeLoggers();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot rotate"), std::string::npos) << err;
+    const std::vector<std::smatch> lines = logLines("basic-log.txt", text);
+    ASSERT_EQ(lines.size(), 200u);  // nothing was truncated away
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(lines[i][2], "line " + std::to_string(i) + " OK");
+}
+
+// Where the working folder cannot take the log, it goes to the per-user state
+// folder, and standard error says so; where neither can, the tool still runs
+// and logs nowhere. (A folder named like the file stands for a folder the
+// user may not write: it refuses even a privileged user.)
+TEST_F(LoggingTest, AnUnwritableFolderMovesTheLogToTheStateFolderOrNowhere) {
+    fs::create_directory("basic-log.txt");
+    const fs::path state = dir.path() / "state";
+    const char* saved = std::getenv("XDG_STATE_HOME");
+    const std::string savedValue = saved ? saved : "";
+    for (bool stateWritable : {true, false}) {
+        SCOPED_TRACE(stateWritable);
+        if (stateWritable) {
+            setenv("XDG_STATE_HOME", state.c_str(), 1);
+        } else {
+            test::writeBytes(dir.path() / "plain-file", {1});  // a folder cannot be made under it
+            setenv("XDG_STATE_HOME", (dir.path() / "plain-file").c_str(), 1);
+        }
+        ::testing::internal::CaptureStderr();
+        createShellLogger();
+        createMainLogger();
+        basic_logg->info("Log system OK");
+        basic_logger->info("main_init initializing...");
+        const fs::path folder = logFolder();
+        closeLoggers();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        if (stateWritable) {
+            EXPECT_EQ(folder, state / "usb-iap-tool");
+            EXPECT_NE(err.find((state / "usb-iap-tool" / "basic-log.txt").string()), std::string::npos) << err;
+            EXPECT_EQ(logLines(folder / "basic-log.txt", text).size(), 2u);
+        } else {
+            EXPECT_TRUE(folder.empty());
+            EXPECT_NE(err.find("running without a log file"), std::string::npos) << err;
+        }
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;  // one line, once per run
+    }
+    if (saved) setenv("XDG_STATE_HOME", savedValue.c_str(), 1); else unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace

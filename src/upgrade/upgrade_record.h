@@ -1,0 +1,75 @@
+// "upgrade-record.csv": one line per upgrade or switch-to-boot attempt, kept
+// beside the log. The log rotates and its frame lines fill it within half an
+// hour; the record is never rotated and never truncated, so the outcome of
+// every device on a line survives the shift.
+//
+// Columns (a header row opens a new file):
+//   start          local time of the attempt's start, ISO 8601 with offset
+//   duration_ms    how long it took
+//   procedure      "upgrade" or "to-boot"
+//   outcome        passed, device-error, timeout, failed, open-failed,
+//                  refused or interrupted
+//   result         the text the user saw, its lines joined with " / "
+//   status         the last status code the device answered ("0xE2"),
+//                  empty when no device was opened
+//   vid, pid, bcd_device, serial, path
+//                  the device as the enumeration listed it
+//   sw_version, payload_length, payload_crc
+//                  from the firmware's image header
+//   tool           the tool file's name
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "upgrade/procedure.h"
+
+namespace iap {
+
+inline constexpr const char* kUpgradeRecordName = "upgrade-record.csv";
+
+// What one line records besides the attempt's result.
+struct RecordedAttempt {
+    std::string_view procedure;        // "upgrade", "to-boot"
+    const AttemptResult& result;
+    std::span<const uint8_t> firmware;  // the image the attempt ran with
+    std::string_view toolFile;          // the tool file's name
+    bool interrupted = false;           // stopped before its end (Ctrl-C)
+};
+
+// The header row and one line, each ending in CR LF, fields quoted where CSV
+// needs it.
+std::string recordHeader();
+std::string recordLine(const RecordedAttempt& attempt);
+
+// "2026-12-08T14:03:05.123+01:00".
+std::string isoLocalTime(std::chrono::system_clock::time_point time);
+
+class UpgradeRecord {
+public:
+    // file: the record's path; an empty path records nothing.
+    explicit UpgradeRecord(std::filesystem::path file);
+
+    // Appends the line (and the header row first when the file is new or
+    // empty) with one write, flushed at once: a process killed at any moment
+    // leaves only whole lines. Thread-safe. False when the file cannot be
+    // written (said once on standard error).
+    bool append(const RecordedAttempt& attempt);
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    std::mutex mutex_;
+    std::filesystem::path file_;
+    bool warned_ = false;
+};
+
+// The record beside the log: in logFolder(), or in the per-user state folder
+// when the tool runs without a log file.
+std::filesystem::path defaultRecordPath();
+
+}  // namespace iap
