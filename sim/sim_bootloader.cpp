@@ -202,6 +202,10 @@ std::vector<Report> SimBootloader::onOutputReport(const uint8_t* report) {
     } else {
         replies.push_back(frame(nullptr, 0, 0, false));  // answer to an intermediate pack
     }
+    if (fault && fault->kind == FaultKind::AnsweredTwice) {
+        const std::vector<Report> again = replies;
+        replies.insert(replies.end(), again.begin(), again.end());
+    }
     if (fault && !replies.empty()) {
         Report& r = replies.front();
         if (fault->kind == FaultKind::WrongMarker) r[1] = 0xAB;

@@ -19,6 +19,7 @@ enum class FaultKind {
     Overshoot,          // the reply pack carries one byte past the response
     Status,             // the response carries status instead of the real one
     Disconnect,         // the device vanishes after taking the report
+    AnsweredTwice,      // the reply is sent twice: one report too many
 };
 
 // Trigger: the output report with index reportIndex (0-based over the

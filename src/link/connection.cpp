@@ -46,7 +46,18 @@ TransferPack DeviceConnection::checkTransferPack() const {
     return parseTransferPack(report_.data());
 }
 
+size_t DeviceConnection::discardWaitingInput() {
+    size_t drained = 0;
+    if (!record.handle) return 0;
+    std::array<uint8_t, kReportSize> stale{};
+    // A failed read (a device that has gone) ends the drain; the write that
+    // follows reports it.
+    while (drained < kMaxDrained && record.handle->readTimeout(stale.data(), stale.size(), 0) > 0) ++drained;
+    return drained;
+}
+
 void DeviceConnection::sendBusinessPack(const uint8_t* pack, size_t length, int readAckTimeout) {
+    discardWaitingInput();
     const size_t count = length == 0 ? 1 : (length - 1) / kMaxTransferPayload + 1;
     for (size_t i = 0; i < count; ++i) {
         const size_t offset = i * kMaxTransferPayload;

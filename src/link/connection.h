@@ -36,8 +36,16 @@ public:
     TransferPack checkTransferPack() const;
 
     // Cuts the pack into transfer packs of 56 bytes (the last shorter), one
-    // exchange each, every exchange waiting for its answering report.
+    // exchange each, every exchange waiting for its answering report. Input
+    // reports already waiting before the first pack (a reply sent twice, a
+    // late reply to an earlier command) are read and dropped first, so that
+    // no stale reply can stand in for the answer to this command.
     void sendBusinessPack(const uint8_t* pack, size_t length, int readAckTimeout);
+
+    // Reads and drops the input reports already waiting (reads with time-out
+    // 0 until none); at most kMaxDrained of them. Returns how many.
+    size_t discardWaitingInput();
+    static constexpr size_t kMaxDrained = 256;
 
     // Takes the response from the report that the last exchange read. A
     // response that does not fit in that report is completed from further

@@ -131,6 +131,10 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
     package.settings.switchDelay = word(h::kSwitchDelay);
     package.settings.searchDeviceTimeout = word(h::kSearchDeviceTimeout);
     package.settings.readAckTimeout = word(h::kReadAckTimeout);
+    if (std::string problem = settingsProblem(package.settings); !problem.empty()) {
+        result.error = problem;
+        return result;
+    }
 
     const uint32_t firmwareOffset = word(h::kFirmwareOffset);
     const uint32_t firmwareSize = word(h::kFirmwareSize);

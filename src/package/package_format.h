@@ -86,7 +86,8 @@ struct PackageParse {
 // Reads and checks the package at the end of a file. Every offset, count and
 // size is checked against the file before it is used, and a package is
 // refused when it lacks one of the images 0..18, holds fewer than 7 colours,
-// or carries a firmware image the upgrade engine cannot take. Image files are
+// carries a firmware image the upgrade engine cannot take, or a time-out
+// that reads as negative (settingsProblem). Image files are
 // copied but not decoded. Never reads outside the span.
 PackageParse parsePackage(std::span<const uint8_t> file);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace iap {
 
@@ -16,5 +17,16 @@ struct Settings {
     uint32_t searchDeviceTimeout = 0;
     uint32_t readAckTimeout = 0;
 };
+
+// The longest time-out a package may hold: the tool reads the time-outs as
+// signed 32-bit milliseconds, and a negative one would reach the HID library
+// as "wait forever".
+inline constexpr uint32_t kMaxTimeoutMs = 0x7FFFFFFF;
+
+// Why a package's settings cannot be used (empty when they can): a
+// searchDeviceTimeout or readAckTimeout above kMaxTimeoutMs. retryNum 0 and
+// searchDeviceTimeout 0 are sound (the engine fails after one response; the
+// search gives up at once).
+std::string settingsProblem(const Settings& settings);
 
 }  // namespace iap

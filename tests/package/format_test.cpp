@@ -122,6 +122,12 @@ TEST(PackageFormat, ContentTheToolCannotUseIsRefused) {
         {"block size 8192", blockSize(8192), true},
         {"65535 blocks", firmware(test::testFirmware(65535, 1)), true},
         {"65536 blocks", [](Package& p) { p.firmware = test::testFirmware(65535, 1); p.firmware.push_back(0); }, false},
+        // Time-outs are read as signed milliseconds: a negative one would wait forever.
+        {"readAckTimeout 4294967295", [](Package& p) { p.settings.readAckTimeout = 0xFFFFFFFFu; }, false},
+        {"searchDeviceTimeout 2^31", [](Package& p) { p.settings.searchDeviceTimeout = 0x80000000u; }, false},
+        {"readAckTimeout 2^31 - 1", [](Package& p) { p.settings.readAckTimeout = 0x7FFFFFFFu; }, true},
+        {"retryNum 0, search 0", [](Package& p) { p.settings.retryNum = p.settings.searchDeviceTimeout = 0; }, true},
+        {"retryNum, delays 2^32 - 1", [](Package& p) { p.settings.retryNum = p.settings.rebootDelay = p.settings.switchDelay = ~0u; }, true},
     };
     for (const auto& c : cases) {
         Package p = testPackage();

@@ -52,16 +52,16 @@ protected:
 
 TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
     Package p = test::testPackage();
-    p.settings = {3, 0xFFFFFFFFu, 1000, 0x80000000u, 5000};
+    p.settings = {0x80000000u, 0xFFFFFFFFu, 1000, 8000, 5000};
     p.images[7].file = raster::encodeBmp(1, 2, {255, 0, 0, 255, 0, 0, 255, 255}, false);  // red over blue
     p.images.push_back({3, test::solidBmp(5, 4, 200, 0, 0)});  // the later entry of id 3 wins
     const std::vector<uint8_t> file = test::withPackage(test::fakeExecutable(3000), p);
     ASSERT_TRUE(load(file));
     // Settings are stored unsigned and printed signed.
     EXPECT_EQ(output, expectedStart(file.size()) +
-                          "retryNum:3\nrebootDelay:-1\nswitchDelay:1000\n"
-                          "searchDeviceTimeout:-2147483648\nreadAckTimeout:5000\n");
-    EXPECT_EQ(state.settings.searchDeviceTimeout, INT32_MIN);
+                          "retryNum:-2147483648\nrebootDelay:-1\nswitchDelay:1000\n"
+                          "searchDeviceTimeout:8000\nreadAckTimeout:5000\n");
+    EXPECT_EQ(state.settings.retryNum, 0x80000000u);
     EXPECT_EQ(state.firmware, p.firmware);
     ASSERT_EQ(state.deviceIds.size(), 3u);
     EXPECT_EQ(state.deviceIds[2].productId, 0x5752);
@@ -136,6 +136,13 @@ TEST(PackageLayout, ButtonLooksShareOneRectangle) {
     // Width, height, x, y: the background is drawn 600 x 600 into the 400-pixel-high window.
     EXPECT_TRUE(equal(layout.at(0), {600, 600, 0, 0}));
     EXPECT_TRUE(equal(layout.at(21), {111, 38, 380, 290}));
+}
+
+// Where the running executable's link cannot be read, the path is empty and
+// start-up falls back on argv[0] (it used to throw before reaching it).
+TEST(ExecutablePath, AnUnreadableSelfLinkGivesAnEmptyPath) {
+    EXPECT_TRUE(currentExecutablePath("/nonexistent/self/exe").empty());
+    EXPECT_EQ(currentExecutablePath(), std::filesystem::read_symlink("/proc/self/exe"));
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
         {{"--payload", nope}, 1, nope}, {{"--exe", nope}, 1, nope}, {{"--skin", nope}, 1, nope},
         {{"--device", "0483:5750"}, 2, "--device \"0483:5750\""}, {{"--device", "10000:1:1"}, 2, "(VID)"},
         {{"--retry", "-1"}, 2, "--retry"}, {{"--block-size", "0"}, 1, "block size 0"},
+        {{"--ack-timeout", "4294967295"}, 2, "--ack-timeout"}, {{"--search-timeout", "2147483648"}, 2, "--search-timeout"},
         {{"--signature", "SHORT"}, 1, "signature"}, {{"--hw-version", "1.0"}, 1, "hardware version"},
         {{"--colour", "10=0,0,0,1"}, 2, "--colour"}, {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
         {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{}, 2, "exactly one of --payload", "--payload"},
@@ -137,6 +138,34 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
     }
     EXPECT_EQ(pack({"inspect", exe.string()}), 1);
     EXPECT_TRUE(has(err, exe.string() + ": no valid tool package")) << err;
+    // A package made elsewhere with a time-out that reads as negative.
+    Package p = test::testPackage();
+    p.settings.readAckTimeout = 0xFFFFFFFFu;
+    test::writeBytes(dir / "hang", test::withPackage(test::fakeExecutable(100), p));
+    EXPECT_EQ(pack({"inspect", (dir / "hang").string()}), 1);
+    EXPECT_TRUE(has(err, "readAckTimeout 4294967295 is -1 ms as the tool reads it")) << err;
+}
+
+// The output may replace the executable it is made from, never another input.
+TEST_F(PackToolTest, AnOutputThatIsAnInputIsRefused) {
+    const fs::path skin = dir / "skin";
+    ASSERT_EQ(pack({"skin", skin.string()}), 0);
+    const fs::path firmware = dir / "firmware.bin";
+    const fs::path alias = dir / "alias.bin";
+    test::writeBytes(firmware, std::vector<uint8_t>(3000, 0x5A));
+    fs::create_hard_link(firmware, alias);  // another name, the same file
+    const std::vector<uint8_t> before = test::readBytes(firmware);
+    for (const fs::path& output : {firmware, alias, skin / "01-logo.bmp"}) {
+        std::vector<std::string> args = buildArgs(output);
+        const auto it = std::find(args.begin(), args.end(), "--payload");
+        it[1] = firmware.string();
+        args.insert(args.end(), {"--skin", skin.string()});
+        EXPECT_EQ(pack(args), 1) << output;
+        EXPECT_TRUE(has(err, "is the same file as")) << err;
+    }
+    EXPECT_EQ(test::readBytes(firmware), before);
+    std::vector<std::string> inPlace = buildArgs(exe);  // --out the --exe itself
+    EXPECT_EQ(pack(inPlace), 0) << err;
 }
 
 TEST_F(PackToolTest, ASkinFolderRoundTrips) {

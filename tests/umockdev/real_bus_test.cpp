@@ -211,6 +211,19 @@ TEST_F(RealBus, UnansweredReportTimesOutThroughPoll) {
     EXPECT_FALSE(rig.connection.record.isOpen());
 }
 
+// hidraw queues every report the device sends: one too many (the last block
+// answered twice) is waiting when the finish goes out, and must not be taken
+// for the finish's answer, which rejects the image.
+TEST_F(RealBus, AReplySentTwiceNeverTurnsARejectedFinishIntoAPass) {
+    Rig rig(2000);  // 8 blocks of 256
+    EmulatedDevice device(testbed(), deviceConfig(sim::Mode::Bootloader));
+    device.addFault(sim::Fault::atCommand(sim::FaultKind::AnsweredTwice, 0xA1, 7));
+    device.addFault(sim::Fault::statusAt(0xA4, 0xF5));
+    const std::string error = "Upgrade error, please try again.\nError code:0xF5\n[HEADER] error: CHECK INFO";
+    EXPECT_THAT(rig.upgrade(), ElementsAre("T:Open Device...", "T:Open Success! BOOT", "T:" + error, "M:" + error));
+    EXPECT_FALSE(device.state().upgradePassed);
+}
+
 TEST_F(RealBus, UnplugMidUpgradeFailsTheReadThenTheNextAttemptPassesByteExact) {
     Rig rig(60000, 1024);
     EmulatedDevice device(testbed(), deviceConfig(sim::Mode::Bootloader));

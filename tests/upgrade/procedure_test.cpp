@@ -52,6 +52,7 @@ const Texts kSwitchOpened = {"T:Open Device...", "L:start ToBoot Open Device..."
                              "T:Open Success! BOOT"};
 const std::string kError1 = "Upgrade error, please try again.\nError code:0x01\nunknown error";
 const std::string kErrorE2 = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
+const std::string kErrorF5 = "Upgrade error, please try again.\nError code:0xF5\n[HEADER] error: CHECK INFO";
 const std::string kTimeout = "Timeout error, please try again.";
 const std::string kRefusal = "Firmware block size 0 is outside 1 to 8192.";
 const std::string kUnknown = "Unknown exception";
@@ -96,6 +97,15 @@ TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
         {"device unplugged", false,
          [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, 1)); },
          kOpened + both("hid_get_report failed") + Texts{"L:IAPProcess e.what() hid_get_report failed"}, 256, 3},
+        // One report too many (the last block answered twice) must not stand
+        // in for the answer to the finish, which the device rejects.
+        {"reply sent twice, finish rejected", false,
+         [](Rig& r) {
+             auto d = r.attach();
+             d->addFault(sim::Fault::atCommand(sim::FaultKind::AnsweredTwice, 0xA1, 3));
+             d->addFault(sim::Fault::statusAt(0xA4, 0xF5));
+         },
+         kOpened + both(kErrorF5) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorF5}, 1000, 6},
         {"unrunnable image: no search", false,
          [](Rig& r) {
              r.attach();

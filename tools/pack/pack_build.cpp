@@ -70,10 +70,32 @@ unsigned modeOf(const fs::path& path) {
     return static_cast<unsigned>(st.st_mode) & 07777u;
 }
 
+// The output may be the executable it is made from (the tool replaced in
+// place), never another input: that input would be replaced by the tool.
+// Compared as files (device and inode), not by name.
+void refuseOutputOverInputs(const BuildOptions& o) {
+    std::vector<std::pair<std::string, fs::path>> inputs;
+    if (o.payload) inputs.emplace_back("--payload", *o.payload);
+    if (o.image) inputs.emplace_back("--image", *o.image);
+    std::error_code ec;
+    if (o.skinDir) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(*o.skinDir, ec)) {
+            inputs.emplace_back("--skin", entry.path());
+        }
+    }
+    for (const auto& [option, input] : inputs) {
+        if (fs::equivalent(o.out, input, ec)) {
+            throw std::runtime_error("--out " + o.out.string() + " is the same file as " + option + " " +
+                                     input.string() + "; the tool would replace it");
+        }
+    }
+}
+
 }  // namespace
 
 int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const BuildOptions o = parseBuildOptions(args);
+    refuseOutputOverInputs(o);
     const std::vector<uint8_t> exe = readFile(o.exe);
     const size_t exeEnd = executableEnd(o, exe);
 

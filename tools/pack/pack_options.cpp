@@ -145,9 +145,9 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
         } else if (name == "--switch-delay") {
             o.settings.switchDelay = static_cast<uint32_t>(parseNumber(value(), u32, name));
         } else if (name == "--search-timeout") {
-            o.settings.searchDeviceTimeout = static_cast<uint32_t>(parseNumber(value(), u32, name));
+            o.settings.searchDeviceTimeout = static_cast<uint32_t>(parseNumber(value(), kMaxTimeoutMs, name));
         } else if (name == "--ack-timeout") {
-            o.settings.readAckTimeout = static_cast<uint32_t>(parseNumber(value(), u32, name));
+            o.settings.readAckTimeout = static_cast<uint32_t>(parseNumber(value(), kMaxTimeoutMs, name));
         } else if (name == "--colour" || name == "--color") {
             const auto [index, colour] = parseColour(value());
             o.colours[index] = colour;
