@@ -36,7 +36,7 @@ run_ctest() {
 
 build() {  # build DIR [cmake args...]
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DIAP_TESTS=ON "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DIAP_TESTS=ON -DIAP_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$JOBS"
 }
 
@@ -55,8 +55,8 @@ require_labels() {
   done
 }
 
-echo "== normal build"
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== normal build (Release, as shipped)"
+build build/release -DCMAKE_BUILD_TYPE=Release
 require_labels release build/release logging link sim package tools upgrade ui gui umockdev
 run_ctest release build/release
 
