@@ -20,6 +20,8 @@ PACKAGES=(
   umockdev libumockdev-dev
   # GUI tests: virtual display, clicks, screenshots
   xvfb xauth xdotool x11-utils imagemagick libx11-dev
+  # the upgrade record read with a real CSV reader
+  python3
 )
 
 missing=()
