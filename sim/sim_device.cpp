@@ -142,6 +142,15 @@ void SimDevice::setPath(std::string path) {
     path_ = makePathLocked();
 }
 
+void SimDevice::deliverNow() {
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (Queued& queued : inbox_) {
+        if (queued.ready > now) queued.ready = now;
+    }
+    changed_.notify_all();
+}
+
 void SimDevice::setLatency(std::chrono::microseconds perReport, bool usbFrames) {
     std::lock_guard lock(mutex_);
     latency_ = perReport;
