@@ -79,6 +79,11 @@ build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
 require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
 
+# --- Windows stage: mingw-w64 cross build, tests under Wine (tests/win) -------
+echo "== Windows build (mingw-w64), tests under Wine"
+JOBS=$JOBS bash scripts/win-build.sh build/win
+run_ctest windows build/win -L win
+
 echo
 if [ ${#FAILED_STAGES[@]} -ne 0 ]; then
   echo "failed stages: ${FAILED_STAGES[*]}"
