@@ -3,7 +3,8 @@
 # fetched by scripts/fetch-win-sources.sh (called by scripts/install-deps.sh).
 #
 # Targets for the project's Windows targets to link:
-#   iap_win_headers  spdlog + fmt header-only, stb_image (compiled here)
+#   iap_win_headers  spdlog + fmt header-only, stb_image's header (its
+#                    implementation is src/package/stb_image_build.cpp)
 #   iap_win_hidapi   hidapi, Windows back-end (windows/hid.c)
 #   iap_win_libusb   libusb-1.0, WinUSB and UsbDk back-ends
 #   iap_win_imgui    Dear ImGui core + Win32 and OpenGL3 back-ends
@@ -74,12 +75,11 @@ foreach(_h IN ITEMS spdlog fmt stb)
   endif()
   file(CREATE_LINK "/usr/include/${_h}" "${_inc}/${_h}" SYMBOLIC)
 endforeach()
-add_library(iap_win_headers STATIC ${IAP_WIN_DIR}/stb_image_impl.c)
-target_compile_options(iap_win_headers PRIVATE ${_quiet})
+add_library(iap_win_headers INTERFACE)
 # Debian's spdlog is built against an external fmt (its tweakme.h sets
 # SPDLOG_FMT_EXTERNAL); without SPDLOG_COMPILED_LIB it is header-only.
-target_compile_definitions(iap_win_headers PUBLIC SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
-target_include_directories(iap_win_headers SYSTEM PUBLIC "${_inc}" "${_inc}/stb")
+target_compile_definitions(iap_win_headers INTERFACE SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
+target_include_directories(iap_win_headers SYSTEM INTERFACE "${_inc}" "${_inc}/stb")
 
 # --- hidapi -------------------------------------------------------------------
 # hid.dll and cfgmgr32.dll are loaded at run time by hid_init(), so nothing
@@ -121,3 +121,23 @@ set_source_files_properties(${_imgui}/backends/imgui_impl_opengl3.cpp PROPERTIES
   COMPILE_OPTIONS "-include;${IAP_WIN_DIR}/win_gl.h")
 # dwmapi: ImGui_ImplWin32_EnableAlphaCompositing; gdi32, opengl32: WGL.
 target_link_libraries(iap_win_imgui PUBLIC iap_win_gl gdi32 dwmapi)
+
+# --- the iap_dep_* targets the floors link (cmake/linux_deps.cmake on Linux) --
+add_library(iap_dep_spdlog INTERFACE)
+target_link_libraries(iap_dep_spdlog INTERFACE iap_win_headers)
+add_library(iap_dep_stb INTERFACE)
+target_link_libraries(iap_dep_stb INTERFACE iap_win_headers)
+add_library(iap_dep_hidapi INTERFACE)
+target_link_libraries(iap_dep_hidapi INTERFACE iap_win_hidapi)
+add_library(iap_dep_libusb INTERFACE)
+target_link_libraries(iap_dep_libusb INTERFACE iap_win_libusb)
+add_library(iap_dep_imgui INTERFACE)
+target_link_libraries(iap_dep_imgui INTERFACE iap_win_imgui)
+add_library(iap_dep_gl INTERFACE)
+target_link_libraries(iap_dep_gl INTERFACE iap_win_gl)
+add_library(iap_dep_window INTERFACE)
+target_link_libraries(iap_dep_window INTERFACE iap_win_imgui iap_win_gl)
+# Our own code on Windows: the wide API, no min/max macros.
+foreach(_t IN ITEMS iap_dep_spdlog iap_dep_hidapi iap_dep_libusb iap_dep_window)
+  target_link_libraries(${_t} INTERFACE iap_win_platform)
+endforeach()

@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/process_entry.h"
 #include "app/shell.h"
 #include "sim/sim_bus.h"
 
@@ -54,9 +55,7 @@ struct DemoLine {
     }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runDemo(int argc, char** argv, int showCommand) {
     // Never destroyed: the shell's workers may use them until the process ends.
     static auto* bus = new iap::sim::SimBus;
     static auto* line = new DemoLine;
@@ -68,5 +67,9 @@ int main(int argc, char** argv) {
         auto first = line->plugIn(0);
         if (line->devices > 1) std::thread([first] { line->runAfterFirst(first); }).detach();
     }
-    return iap::WinMain(argc, argv, *bus);
+    return iap::WinMain(argc, argv, *bus, showCommand);
 }
+
+}  // namespace
+
+IAP_PROCESS_ENTRY(runDemo)

@@ -1,6 +1,6 @@
 #include "app/frame_loop.h"
 
-#include <epoxy/gl.h>
+#include "package/gl_api.h"
 #include <imgui.h>
 #include <imgui_impl_opengl3.h>
 
@@ -11,29 +11,35 @@
 
 namespace iap {
 
+int64_t steadyMicros() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 std::chrono::microseconds FramePacer::pace() {
     using namespace std::chrono;
-    auto now = steady_clock::now();
+    const int64_t now = clock_();
     if (first_) {
         first_ = false;
         lastFrameTime_ = now;
         return microseconds(0);
     }
-    auto elapsed = duration_cast<microseconds>(now - lastFrameTime_);
+    const int64_t elapsed = now - lastFrameTime_;
     microseconds slept(0);
-    if (elapsed < budget_) {
-        slept = budget_ - elapsed;
+    if (elapsed < budget_.count()) {
+        slept = elapsed < 0 ? budget_ : budget_ - microseconds(elapsed);
+        // steady_clock: a sleep that ends no earlier than asked.
         std::this_thread::sleep_for(slept);
     }
     // The pacing point is the start of this frame, after the sleep, so that
     // every frame (not only every second one) keeps the budget.
-    lastFrameTime_ = steady_clock::now();
+    lastFrameTime_ = clock_();
     return slept;
 }
 
 void runFrameLoop(Shell& shell) {
     Platform& platform = *shell.platform;
-    FramePacer pacer(kFrameBudget);
+    FramePacer pacer(kFrameBudget, platform.pacingClock());
     Screen screen{shell.ctx, *shell.pool, shell.display, *shell.reporter, shell.packageValid};
     for (;;) {
         if (!platform.pumpMessages()) break;

@@ -9,6 +9,11 @@
 
 namespace iap {
 
+// Microseconds on the clock that frames are paced by.
+using PacingClock = int64_t (*)();
+// The monotonic clock.
+int64_t steadyMicros();
+
 struct WindowSpec {
     const char* title = "";
     int clientWidth = 0;
@@ -43,8 +48,14 @@ public:
     virtual void destroyWindow() = 0;
     // Undoes initWindowSystem: unregisters the class / terminates GLFW.
     virtual void releaseWindowSystem() = 0;
+    // The clock frames are paced by: the monotonic clock unless the window
+    // system says otherwise (Win32: the wall clock, as the system's own
+    // timers count it).
+    virtual PacingClock pacingClock() const { return steadyMicros; }
 };
 
-std::unique_ptr<Platform> makeGlfwPlatform();
+// The window system of this build: GLFW on Linux (the show command is not
+// used), Win32 on Windows (ShowWindow gets the show command of WinMain).
+std::unique_ptr<Platform> makeWindowPlatform(int showCommand);
 
 }  // namespace iap

@@ -111,6 +111,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Platform> makeGlfwPlatform() { return std::make_unique<GlfwPlatform>(); }
+std::unique_ptr<Platform> makeWindowPlatform(int) { return std::make_unique<GlfwPlatform>(); }
 
 }  // namespace iap

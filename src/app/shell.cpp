@@ -1,6 +1,6 @@
 #include "app/shell.h"
 
-#include <epoxy/gl.h>
+#include "package/gl_api.h"
 #include <imgui.h>
 #include <imgui_impl_opengl3.h>
 
@@ -87,7 +87,9 @@ int run(Shell& shell, int argc, char** argv) {
 
 }  // namespace
 
-int WinMain(int argc, char** argv, DeviceBus& bus) { return WinMain(argc, argv, bus, makeGlfwPlatform()); }
+int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand) {
+    return WinMain(argc, argv, bus, makeWindowPlatform(showCommand));
+}
 
 int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform) {
     createShellLogger();

@@ -42,7 +42,8 @@ struct Shell {
 // Runs the tool on the bus and returns the process exit code: 0 after a
 // normal run and for a second copy, 1 when the window cannot be opened or a
 // standard exception ends the run ("Main exception {}" in the log).
-int WinMain(int argc, char** argv, DeviceBus& bus);
+// showCommand: the show command the process was started with (Win32).
+int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand = 0);
 // The same on a given platform (tests hand in their own).
 int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform);
 

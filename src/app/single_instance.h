@@ -1,5 +1,6 @@
-// One running copy per user: an exclusive lock on a file named after the
-// window class in the user's runtime directory.
+// One running copy: on Linux an exclusive lock on a file named after the
+// window class in the user's runtime directory (single_instance.cpp); on
+// Windows the named mutex "USB IAP tool" (single_instance_win32.cpp).
 #pragma once
 
 #include <filesystem>
@@ -13,11 +14,13 @@ enum class InstanceLock {
     Unavailable,    // the lock file could not be opened; run as the first copy
 };
 
+#ifndef _WIN32
 // $XDG_RUNTIME_DIR when set and absolute, else /tmp.
 std::filesystem::path runtimeDirectory();
+#endif
 
-// Takes the lock on runtimeDirectory()/name without waiting. A lock taken
-// stays held for the life of the process.
+// Takes the lock named `name` without waiting. A lock taken stays held for
+// the life of the process.
 InstanceLock acquireInstanceLock(const std::string& name);
 
 }  // namespace iap

@@ -2,7 +2,6 @@
 
 #include <hidapi.h>
 
-#include "link/hidraw_descriptor.h"
 
 namespace iap {
 namespace {
@@ -41,7 +40,7 @@ public:
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
     int getReportDescriptor(uint8_t* buf, size_t size) override {
-        return readHidrawDescriptor(path_, buf, size);
+        return platformReportDescriptor(path_, buf, size);
     }
     int write(const uint8_t* data, size_t length) override { return hid_write(device_, data, length); }
     int readTimeout(uint8_t* data, size_t length, int milliseconds) override {

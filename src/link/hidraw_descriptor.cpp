@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "link/hidapi_devices.h"
+
 namespace iap {
 namespace {
 
@@ -48,6 +50,10 @@ int readHidrawDescriptor(const std::string& nodePath, uint8_t* buf, size_t size)
     }
     ::close(fd);
     return result;
+}
+
+int platformReportDescriptor(const std::string& path, uint8_t* buf, size_t size) {
+    return readHidrawDescriptor(path, buf, size);
 }
 
 }  // namespace iap

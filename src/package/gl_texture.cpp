@@ -1,6 +1,6 @@
 #include "package/gl_texture.h"
 
-#include <epoxy/gl.h>
+#include "package/gl_api.h"
 
 namespace iap {
 

@@ -35,12 +35,6 @@ void takeNoPackagePath(AppState& state, const std::string& reason) {
 
 }  // namespace
 
-fs::path currentExecutablePath(const fs::path& selfLink) {
-    std::error_code ec;
-    fs::path path = fs::read_symlink(selfLink, ec);
-    return ec ? fs::path() : path;
-}
-
 std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
     const uintmax_t size = fs::file_size(path);
     std::vector<uint8_t> buffer(static_cast<size_t>(size), 0);

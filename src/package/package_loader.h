@@ -11,10 +11,16 @@
 
 namespace iap {
 
-// The file of the running executable (Linux: the target of /proc/self/exe,
-// which holds even when the tool was started through PATH by a bare name);
-// empty when the link cannot be read, so that the caller falls back on argv[0].
+// The file of the running executable, which holds even when the tool was
+// started by a bare or relative name (argv[0] names no file then): on Linux
+// the target of /proc/self/exe, on Windows GetModuleFileNameW of the process,
+// a wide path (a folder with a Chinese name stays readable). Empty when it
+// cannot be had, so that the caller falls back on argv[0].
+#ifdef _WIN32
+std::filesystem::path currentExecutablePath();
+#else
 std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLink = "/proc/self/exe");
+#endif
 
 // Reads the whole file at path. Writes the path quoted ("..." with backslash
 // escapes) and a newline to standard output first. A file that cannot be

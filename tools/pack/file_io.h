@@ -4,17 +4,24 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace iap::pack {
+
+// "<path>: <what>: <strerror(error)>".
+std::runtime_error fileError(const std::filesystem::path& path, const std::string& what, int error);
 
 // Throws std::runtime_error naming the file when it cannot be read.
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 
 // Writes the parts to a temporary file beside path, then renames it over
 // path, so path holds either its old content or the whole new one. The new
-// file gets the permission bits `mode`. Throws std::runtime_error naming the
-// file; the temporary file is removed on failure.
+// file gets the permission bits `mode` (POSIX; Windows has none to give).
+// Throws std::runtime_error naming the file; the temporary file is removed
+// on failure. file_io_posix.cpp: mkstemp, fsync, rename; file_io_win32.cpp:
+// a unique name, FlushFileBuffers, MoveFileExW(MOVEFILE_REPLACE_EXISTING).
 void writeFileAtomically(const std::filesystem::path& path,
                          const std::vector<std::span<const uint8_t>>& parts, unsigned mode);
 

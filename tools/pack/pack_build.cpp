@@ -1,5 +1,4 @@
 // `usb-iap-pack build` and `usb-iap-pack skin`.
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <stdexcept>
@@ -65,9 +64,10 @@ std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err) {
 }
 
 unsigned modeOf(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return 0755;
-    return static_cast<unsigned>(st.st_mode) & 07777u;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || status.permissions() == fs::perms::unknown) return 0755;
+    return static_cast<unsigned>(status.permissions()) & 07777u;
 }
 
 // The output may be the executable it is made from (the tool replaced in
