@@ -13,7 +13,7 @@ sleep 0.3
 before=$(shot demo-idle)
 
 mkdir "$WORK/second"
-(cd "$WORK/second" && timeout 30 "$IAP_DEMO" >/dev/null 2>&1) || fail "the second copy ended with code $?"
+(cd "$WORK/second" && timeout 30 "${RUN_EXE[@]}" "$IAP_DEMO" >/dev/null 2>&1) || fail "the second copy ended with code $?"
 second=$(sed -E 's/^.*\] \[info\] //' "$WORK/second/basic-log.txt" | tr -d '\r')
 [ "$second" = $'WinMain initializing...\nLog system OK\nCreateMutex OK' ] || fail "second copy wrote:
 $second"

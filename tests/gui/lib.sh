@@ -1,7 +1,30 @@
 # Helpers of the GUI tests: a private Xvfb, working and runtime directory, the
 # tool in the background, clicks, screenshots and pixel reads. CTest sets
 # IAP_DEMO, IAP_DEMO_BARE (no package), IAP_PACK, IAP_CLOSE_WINDOW, IAP_SHOTS.
+#
+# The same scripts run the Windows .exe under Wine when IAP_WINE_PREFIX names
+# a Wine prefix (the Windows build's ctest sets it, with IAP_WINE_RUNNER,
+# tests/win/run-wine.sh, which makes the prefix, and IAP_WINDOW_DRIVER, the
+# Windows program that closes, minimises and describes the window). The
+# programs then run through `wine` on the test's Xvfb; WID is the X window
+# of the client area, so clicks and screenshots read the same coordinates.
 set -euo pipefail
+
+# RUN_EXE: what a program of the tool is started with ("${RUN_EXE[@]}" EXE).
+RUN_EXE=()
+WINDOWS=0
+EXE=""  # the file-name ending of the tool's programs
+if [ -n "${IAP_WINE_PREFIX:-}" ]; then
+    WINDOWS=1
+    RUN_EXE=(wine)
+    EXE=.exe
+    "$IAP_WINE_RUNNER" --prefix "$IAP_WINE_PREFIX" --init-only
+    export WINEPREFIX=$IAP_WINE_PREFIX WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # No wineserver of an earlier test, whose desktop lives on a display gone.
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/iap-gui.XXXXXX")
 export XDG_RUNTIME_DIR="$WORK/run"
@@ -27,6 +50,7 @@ fail() {
 cleanup() {
     local rc=$?
     [ -n "$TOOL_PID" ] && kill -9 "$TOOL_PID" 2>/dev/null || true
+    [ "$WINDOWS" -eq 1 ] && { wineserver -k 2>/dev/null || true; }
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     if [ $rc -eq 0 ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
@@ -59,15 +83,31 @@ start_display() {
 
 # start_tool EXE: runs it in the working directory, output to out.txt.
 start_tool() {
-    "$1" >"$WORK/out.txt" 2>&1 &
+    "${RUN_EXE[@]}" "$1" >"$WORK/out.txt" 2>&1 &
     TOOL_PID=$!
+}
+
+# window_driver COMMAND: the Windows window driver (tests/win/window_driver.cpp).
+window_driver() { wine "$IAP_WINDOW_DRIVER" "$@" | tr -d '\r'; }
+
+# The X window to click and to photograph: the tool's window, or under Wine
+# the child that holds its client area (Wine draws the frame itself).
+client_window() {
+    local top
+    top=$(xdotool search --name '^USB IAP tool$' 2>/dev/null | head -n1 || true)
+    [ -n "$top" ] || return 0
+    if [ "$WINDOWS" -eq 1 ]; then
+        xwininfo -children -id "$top" 2>/dev/null | awk '/^ +0x[0-9a-f]+ .*600x400\+/ {print $1; exit}'
+    else
+        echo "$top"
+    fi
 }
 
 # Waits for the window and its first drawn frame; sets WID.
 wait_window() {
     local deadline=$((SECONDS + ${1:-60}))
     while [ $SECONDS -lt $deadline ]; do
-        WID=$(xdotool search --name '^USB IAP tool$' 2>/dev/null | head -n1 || true)
+        WID=$(client_window)
         if [ -n "$WID" ] && log_count 'ImGui_ImplOpenGL3_RenderDrawData OK' >/dev/null; then
             # A few frames more, so that textures and texts are on screen.
             wait_log 'ImGui_ImplOpenGL3_RenderDrawData OK' 5 30
@@ -143,7 +183,14 @@ expect_pixel() {
 }
 
 # close_window: the title-bar close (WM_DELETE_WINDOW).
-close_window() { "$IAP_CLOSE_WINDOW" "$WID"; }
+# Under Wine, WM_CLOSE posted to the window.
+close_window() {
+    if [ "$WINDOWS" -eq 1 ]; then
+        window_driver close >/dev/null || fail "window_driver close"
+    else
+        "$IAP_CLOSE_WINDOW" "$WID"
+    fi
+}
 
 # wait_exit [SECONDS]: waits for the tool to end; sets TOOL_RC.
 wait_exit() {

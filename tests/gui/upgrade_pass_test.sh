@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Plain-colour skin, so that every expected pixel is known; the device starts
-# in its application. One idle frame's log lines in order; "ToBoot" switches
+# in its application. Log lines end in CR LF; one idle frame's log lines in order; "ToBoot" switches
 # the device; START upgrades it to "PASS" with DEVINFO, START, AUTOSTART and
 # the check box at opacity 0.36 meanwhile; the bar ends full green; closing
 # the window shuts down in order.
 source "$(dirname "$0")/lib.sh"
 start_display
-make_skin_tool "$WORK/tool"
-IAP_DEMO_LATENCY_US=6000 start_tool "$WORK/tool"
+make_skin_tool "$WORK/tool$EXE"
+IAP_DEMO_LATENCY_US=6000 start_tool "$WORK/tool$EXE"
 wait_window
 park_mouse
 sleep 0.3
+
+# Every whole line ends in CR LF (the last one may still be on its way).
+whole=$(wc -l <"$LOG")
+[ "$whole" -gt 20 ] && [ "$(head -n "$whole" "$LOG" | grep -c -v $'\r$' || true)" -eq 0 ] ||
+    fail "a log line does not end in CR LF"
 
 # Both loggers share one sink, so the order in the file is the call order.
 lines() { tr -d '\r' <"$LOG" | sed -E 's/^\[[^]]+\] //'; }

@@ -3,6 +3,7 @@
 # emulator for the Windows build, and usable by hand:
 #
 #   tests/win/run-wine.sh --prefix DIR PROGRAM.exe [ARGS...]
+#   tests/win/run-wine.sh --prefix DIR --init-only     (makes the prefix, runs nothing)
 #
 # - WINEPREFIX is DIR, made by `wineboot --init` on first use (its time goes
 #   to stderr and DIR.init-seconds). Mono and Gecko are not installed.
@@ -76,6 +77,8 @@ if [ ! -f "$PREFIX/system.reg" ]; then
   echo "$seconds" >"$PREFIX.init-seconds"
   echo "run-wine: made the Wine prefix $PREFIX in $seconds s" >&2
 fi
+
+[ "$1" = "--init-only" ] && exit 0
 
 set +e
 if [ -n "${IAP_WINE_SCREENSHOT:-}" ]; then

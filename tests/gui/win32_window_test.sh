@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The Win32 window under Wine (IAP_WINE_PREFIX set): title, client size,
+# style and position; no SimHei in the prefix, and the tool starts with the
+# built-in font; Alt alone opens no menu and the frames go on; minimised and
+# restored, it still draws 600 x 400; WM_CLOSE ends it cleanly with code 0.
+# Then the tool from a folder with a Chinese name, started by a relative
+# name, loads its package.
+source "$(dirname "$0")/lib.sh"
+[ "$WINDOWS" -eq 1 ] || fail "a Windows test: IAP_WINE_PREFIX is not set"
+start_display
+[ ! -e "$WINEPREFIX/drive_c/windows/Fonts/simhei.ttf" ] || fail "the prefix has a simhei.ttf"
+start_tool "$IAP_DEMO"
+wait_window
+info=$(window_driver info)
+for want in "title=USB IAP tool" "client=600x400" "at=100,50"; do
+    grep -qx -- "$want" <<<"$info" || fail "window: no \"$want\" in
+$info"
+done
+style=$(sed -n 's/^style=//p' <<<"$info")
+[ $((style & 0x00CF0000)) -eq $((0x00CE0000)) ] || fail "window style $style (no maximise box expected)"
+log_count "Font OK" >/dev/null || fail "no \"Font OK\" without simhei.ttf"
+
+frames() { log_count "ImGui_ImplOpenGL3_RenderDrawData OK" || true; }
+# Alt alone: focus on the window, then the key. A system menu would hold the
+# thread in its modal loop, and no frame would be drawn.
+click 590 5
+xdotool key alt
+sleep 0.5
+[ "$(window_driver menu)" = "menu=0" ] || fail "Alt opened a menu"
+before=$(frames)
+sleep 1
+after=$(frames)
+[ $((after - before)) -ge 20 ] || fail "only $((after - before)) frames in the second after Alt"
+
+window_driver minimize || fail "the window did not minimise"
+sleep 0.5
+before=$(frames)
+sleep 0.5
+[ "$(frames)" -gt "$before" ] || fail "no frames while minimised"
+window_driver restore || fail "the window did not come back"
+sleep 0.5
+WID=$(client_window)
+grep -qx "client=600x400" <<<"$(window_driver info)" || fail "client size after restore"
+restored=$(shot win32-restored)
+[ "$(identify -format '%wx%h' "$restored")" = "600x400" ] || fail "restored client area not 600x400"
+colours=$(convert "$restored" -unique-colors -format '%k' info:)
+[ "$colours" -gt 50 ] || fail "the restored window shows $colours colours: not drawn"
+
+close_window
+expect_clean_exit 30
+
+# A folder with a Chinese name, the tool started there by a relative name.
+dir="$WORK/固件升级 工具"
+mkdir -p "$dir"
+cp "$IAP_DEMO" "$dir/usb-iap-tool-demo.exe"
+cd "$dir"
+LOG="$dir/basic-log.txt"
+start_tool ./usb-iap-tool-demo.exe
+wait_window
+grep -q "^retryNum:3" "$WORK/out.txt" || fail "the package was not loaded from \"$dir\""
+! log_count "File corruption" >/dev/null || fail "the tool in \"$dir\" shows the error view"
+park_mouse
+sleep 0.3
+shot win32-chinese-folder >/dev/null
+close_window
+expect_clean_exit 30
