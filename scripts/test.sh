@@ -80,8 +80,11 @@ require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
 
 # --- Windows stage: mingw-w64 cross build, tests under Wine (tests/win) -------
+# The tool, its demo and usb-iap-pack.exe; their pieces, the generator against
+# the build machine's, and the GUI scenarios of tests/gui on the demo .exe.
 echo "== Windows build (mingw-w64), tests under Wine"
-JOBS=$JOBS bash scripts/win-build.sh build/win
+JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON
+require_labels windows build/win win win_gui
 run_ctest windows build/win -L win
 
 echo

@@ -36,6 +36,23 @@ TEST(FramePacer, EveryFrameKeepsTheBudgetEvenAfterASlowOne) {
     EXPECT_GE(duration_cast<microseconds>(steady_clock::now() - start).count(), 12 * 16666 - 1000);
 }
 
+// A clock the test sets: the Windows shell paces on the wall clock, which
+// can be set back by hand or by time sync.
+int64_t fakeNow = 0;
+int64_t fakeClock() { return fakeNow; }
+
+TEST(FramePacer, AClockSetBackCostsAtMostOneBudget) {
+    FramePacer pacer(microseconds(16666), fakeClock);
+    fakeNow = 3'600'000'000;
+    pacer.pace();
+    fakeNow -= 3'600'000'000;  // an hour back
+    EXPECT_EQ(pacer.pace().count(), 16666);
+    fakeNow += 5000;  // 5 ms of work after the pacing point
+    EXPECT_EQ(pacer.pace().count(), 16666 - 5000);
+    fakeNow += 20000;  // a slow frame
+    EXPECT_EQ(pacer.pace().count(), 0);
+}
+
 TEST(Theme, PackageColoursGoIntoTheirSlotsAndTheTitleIsDarkenedNotBelowZero) {
     ImGuiStyle style;
     ImGui::StyleColorsLight(&style);

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# usb-iap-pack.exe under Wine makes from the Windows tool the same bytes as
+# the build machine's usb-iap-pack, and `inspect` of either generator reads
+# the Windows tool as the other does; a tool that already has a package is
+# refused without --replace, and the refused output is left as it was.
+#   pack_exe_test.sh RUN_WINE PREFIX PACK_EXE HOST_PACK BARE_EXE
+set -euo pipefail
+RUN_WINE=$1 PREFIX=$2 PACK_EXE=$3 HOST_PACK=$4 BARE=$5
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/iap-pack-exe.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+cp "$BARE" bare.exe
+head -c 20000 /dev/urandom >payload.bin
+args=(--payload payload.bin --block-size 512 --item WIN --device 0483:5750:01 --device 0483:5751:02 --retry 5)
+"$HOST_PACK" build --exe bare.exe --out host-tool.exe "${args[@]}" >host-build.txt
+wine_pack() { "$RUN_WINE" --prefix "$PREFIX" "$PACK_EXE" "$@" 2>&1 | tr -d '\r'; }
+wine_pack build --exe bare.exe --out wine-tool.exe "${args[@]}" >wine-build.txt
+cmp host-tool.exe wine-tool.exe || fail "the two generators made different tools"
+"$HOST_PACK" inspect host-tool.exe | sed 's/host-tool.exe/TOOL/' >host-inspect.txt
+wine_pack inspect wine-tool.exe | sed 's/wine-tool.exe/TOOL/' >wine-inspect.txt
+diff host-inspect.txt wine-inspect.txt || fail "inspect reads the tool differently"
+grep -q "0483:5751:02" wine-inspect.txt || fail "inspect shows no device IDs"
+cp wine-tool.exe before.exe
+set +e
+wine_pack build --exe wine-tool.exe --out wine-tool.exe "${args[@]}" >refused.txt
+set -e
+cmp before.exe wine-tool.exe || fail "a refused build changed the tool"
+grep -qi "replace" refused.txt || fail "the refusal does not mention --replace: $(cat refused.txt)"
+wine_pack build --exe wine-tool.exe --out wine-tool.exe --replace "${args[@]}" >replaced.txt
+cmp host-tool.exe wine-tool.exe || fail "--replace in place did not give the same tool"
+ls | grep -q '\.tmp-' && fail "a temporary file was left: $(ls)"
+echo "pack_exe_test: ok"
