@@ -20,7 +20,7 @@ cmp host-tool.exe wine-tool.exe || fail "the two generators made different tools
 "$HOST_PACK" inspect host-tool.exe | sed 's/host-tool.exe/TOOL/' >host-inspect.txt
 wine_pack inspect wine-tool.exe | sed 's/wine-tool.exe/TOOL/' >wine-inspect.txt
 diff host-inspect.txt wine-inspect.txt || fail "inspect reads the tool differently"
-grep -q "0483:5751:02" wine-inspect.txt || fail "inspect shows no device IDs"
+grep -q "VID 0x0483  PID 0x5751  report ID 0x02" wine-inspect.txt || fail "inspect shows no device IDs"
 cp wine-tool.exe before.exe
 set +e
 wine_pack build --exe wine-tool.exe --out wine-tool.exe "${args[@]}" >refused.txt
