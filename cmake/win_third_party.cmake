@@ -51,6 +51,10 @@ if(NOT _v STREQUAL "1.0.26")
 endif()
 message(STATUS "Windows third-party sources: ${IAP_WIN_SRC_DIR} (imgui 1.86, hidapi ${_hidapi_version}, libusb 1.0.26)")
 
+# A Release build is what ships: its programs are linked without symbols
+# (5.6 MB with them, 3.3 MB without; the other build types keep them).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE "${CMAKE_EXE_LINKER_FLAGS_RELEASE} -s")
+
 # Windows 7 is the oldest the tool is built for (hidapi and libusb need Vista).
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
 
