@@ -1,8 +1,10 @@
 // Peak memory of loading a tool package, for a normal package and for two
 // image bombs: a 1 x 1 PNG whose data inflates to 64 MiB, and 60 image
 // entries that all name one small PNG decoding to 16 MiB.
-//   package_memory_bench make BARE DIR   writes DIR/normal, DIR/zlib-bomb and
-//                                        DIR/entry-bomb: BARE with each package
+//   package_memory_bench make BARE DIR   writes DIR/normal, DIR/zlib-bomb,
+//                                        DIR/normal-8mb (the normal package with
+//                                        the entry bomb's 8 MiB firmware, its fair
+//                                        baseline) and DIR/entry-bomb
 //   package_memory_bench load TOOL       loads TOOL's package as the tool does
 //                                        (textures kept as pixel copies) and
 //                                        prints "loaded|refused peak_kib"
@@ -77,6 +79,7 @@ int make(const fs::path& bare, const fs::path& dir) {
     ImageHeaderFields fields;
     fields.blockSize = 4096;
     entries.firmware = buildFirmwareImage(fields, Bytes(8u << 20, 0x5A));
+    writeTool(dir / "normal-8mb", exe, entries);
     const size_t first = entries.images.size();
     entries.images.push_back({0, raster::encodePng(2048, 2048, Bytes(16u << 20, 0))});
     std::vector<std::pair<size_t, size_t>> aliases;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Peak resident memory for a normal package and two image bombs, (a) of the
+# Peak resident memory for normal packages and two image bombs, (a) of the
 # loader alone and (b) of the real demo tool in a private Xvfb, two seconds
 # after its first frame.
 #   bash bench/package_memory_bench.sh BENCH BARE CLOSE_WINDOW
@@ -14,7 +14,7 @@ source "$(dirname "$0")/../tests/gui/lib.sh"
 start_display
 
 declare -A loader tool
-for kind in normal zlib-bomb entry-bomb; do
+for kind in normal zlib-bomb normal-8mb entry-bomb; do
     loader[$kind]=$("$BENCH" load "$OUT/$kind" 2>&1 >/dev/null | tail -n1)
     rm -f "$LOG"
     start_tool "$OUT/$kind"
@@ -26,11 +26,13 @@ for kind in normal zlib-bomb entry-bomb; do
     wait_exit 30
 done
 
-base_l=${loader[normal]#* }
-base_t=${tool[normal]}
+# Each bomb against the normal package of its file size.
+declare -A base=([normal]=normal [zlib-bomb]=normal [normal-8mb]=normal-8mb [entry-bomb]=normal-8mb)
 printf '%-11s %-8s %14s %8s %18s %8s\n' package loader "loader peak" ratio "tool peak" ratio
-for kind in normal zlib-bomb entry-bomb; do
+for kind in normal zlib-bomb normal-8mb entry-bomb; do
     l=${loader[$kind]}
+    base_l=${loader[${base[$kind]}]#* }
+    base_t=${tool[${base[$kind]}]}
     printf '%-11s %-8s %10d KiB %8.2f %14d KiB %8.2f\n' "$kind" "${l% *}" "${l#* }" \
         "$(awk -v a="${l#* }" -v b="$base_l" 'BEGIN {print a / b}')" "${tool[$kind]}" \
         "$(awk -v a="${tool[$kind]}" -v b="$base_t" 'BEGIN {print a / b}')"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "package/firmware_image.h"
+#include "bytes/firmware_image.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ void checkAsIs(const uint8_t* data, size_t size) {
     }
     // The engine takes the image exactly when its payload fits the header's block size.
     const bool takes = size > kImageHeaderSize && v.blockSize >= 1 && v.blockSize <= kMaxBlockSize &&
-                       blockCountFor(v.actualPayloadLength, v.blockSize) <= kMaxBlockCount;
+                       blockCount(v.actualPayloadLength, v.blockSize) <= kMaxBlockCount;
     if (problem.empty() != takes) __builtin_trap();
 }
 
