@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Windows programs (scripts/win-build.sh) and runs their tests:
-# the smoke program and the GL loader tests under Wine on a private Xvfb
-# (tests/win/run-wine.sh, Wine prefix BUILD_DIR/wineprefix), and the check
-# that the executables import only system DLLs.
+# Builds the Windows programs (scripts/win-build.sh) and runs their tests
+# (ctest -L win): under Wine on a private Xvfb (tests/win/run-wine.sh, Wine
+# prefix BUILD_DIR/wineprefix) the smoke program, the GL loader tests, the
+# tool's Windows pieces, usb-iap-pack.exe against the build machine's
+# generator and the GUI scenarios of tests/gui on the demo .exe; and the
+# checks that the executables import only system DLLs and that the tool
+# stays under 5 MB.
 #
 #   scripts/win-test.sh [--screenshot FILE.png] [BUILD_DIR]  (default build/win)
 #

@@ -4,11 +4,13 @@
 # built-in font; Alt alone opens no menu and the frames go on; minimised and
 # restored, it still draws 600 x 400; WM_CLOSE ends it cleanly with code 0.
 # Then the tool from a folder with a Chinese name, started by a relative
-# name, loads its package.
+# name, loads its package; and with a simhei.ttf in the prefix (here the
+# WenQuanYi font under that name) the texts are drawn with it.
 source "$(dirname "$0")/lib.sh"
 [ "$WINDOWS" -eq 1 ] || fail "a Windows test: IAP_WINE_PREFIX is not set"
 start_display
-[ ! -e "$WINEPREFIX/drive_c/windows/Fonts/simhei.ttf" ] || fail "the prefix has a simhei.ttf"
+FONT="$WINEPREFIX/drive_c/windows/Fonts/simhei.ttf"
+rm -f "$FONT"  # left by an interrupted run
 start_tool "$IAP_DEMO"
 wait_window
 info=$(window_driver info)
@@ -62,5 +64,25 @@ grep -q "^retryNum:3" "$WORK/out.txt" || fail "the package was not loaded from \
 park_mouse
 sleep 0.3
 shot win32-chinese-folder >/dev/null
+close_window
+expect_clean_exit 30
+
+# With the font: the error view's text anti-aliased (the built-in font draws
+# it in two colours).
+text_band() { convert "$1" -crop 600x60+0+170 +repage "$2"; }
+cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$FONT"
+trap 'rc=$?; rm -f "$FONT"; (exit $rc); cleanup' EXIT
+cp "$IAP_DEMO" "$dir/broken.exe"
+size=$(stat -c %s "$dir/broken.exe")
+printf '\x00' | dd of="$dir/broken.exe" bs=1 seek=$((size - 1)) conv=notrunc status=none
+rm -f "$LOG"
+start_tool ./broken.exe
+wait_window
+wait_log "e.message.c_str().File corruption!" 2 10
+park_mouse
+sleep 0.5
+text_band "$(shot win32-simhei)" "$WORK/band.png"
+colours=$(convert "$WORK/band.png" -unique-colors -format '%k' info:)
+[ "$colours" -gt 20 ] || fail "with simhei.ttf the text has $colours colours: not the font"
 close_window
 expect_clean_exit 30
