@@ -18,13 +18,13 @@ IDLE=${4:-10}
 HERE=$(cd "$(dirname "$0")" && pwd)
 if [ -n "${IAP_WIN_BUILD:-}" ] && [ -z "${IAP_WINE_PREFIX:-}" ]; then
     WIN=$(readlink -f "$IAP_WIN_BUILD")
-    linux=$(bash "$0" "$@")
-    windows=$(IAP_WINE_PREFIX=$WIN/wineprefix IAP_WINE_RUNNER=$HERE/../tests/win/run-wine.sh \
+    linux=$(env -u IAP_WIN_BUILD bash "$0" "$@")
+    windows=$(env -u IAP_WIN_BUILD IAP_WINE_PREFIX=$WIN/wineprefix IAP_WINE_RUNNER=$HERE/../tests/win/run-wine.sh \
         IAP_WINDOW_DRIVER=$WIN/tests/win/iap_window_driver.exe \
         bash "$0" "$WIN/bin/usb-iap-tool-demo.exe" "$2" "$RUNS" "$IDLE")
     echo "== Linux: $DEMO (GLFW, Mesa llvmpipe)"
     echo "$linux"
-    echo "== Windows: $WIN/bin/usb-iap-tool-demo.exe under $(wine --version) (Mesa llvmpipe)"
+    echo "== Windows: $WIN/bin/usb-iap-tool-demo.exe under $(wine --version 2>/dev/null) (Mesa llvmpipe)"
     echo "$windows"
     exit 0
 fi
@@ -40,7 +40,7 @@ wine_side() {
     local total=0 pid
     for pid in $(ls /proc | grep -E '^[0-9]+$'); do
         [ "$pid" = "$TOOL_PID" ] && continue
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
         total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)))
     done
     echo "$total"
