@@ -41,6 +41,11 @@ struct RecordedAttempt {
     bool interrupted = false;           // stopped before its end (Ctrl-C)
 };
 
+// The outcome column's word for an attempt: "interrupted" when it was
+// stopped before its end, else passed, device-error, timeout, failed,
+// open-failed or refused.
+const char* outcomeName(Outcome outcome, bool interrupted = false);
+
 // The header row and one line, each ending in CR LF, fields quoted where CSV
 // needs it.
 std::string recordHeader();
