@@ -56,7 +56,8 @@ public:
     ~QuietDiagnostics() {
         std::istringstream in(::testing::internal::GetCapturedStdout());
         for (std::string line; std::getline(in, line);) {
-            for (const char* noise : {"IAP status:", "reportId: ", "usage: ", "report ID:", "\"/"}) {
+            for (const char* noise : {"IAP status:", "reportId: ", "usage: ", "report ID:", "\"/", "exe size:", "retryNum:",
+                                      "rebootDelay:", "switchDelay:", "searchDeviceTimeout:", "readAckTimeout:"}) {
                 if (line.rfind(noise, 0) == 0) goto next;
             }
             std::printf("%s\n", line.c_str());
@@ -99,7 +100,7 @@ struct FlashRig {
     // runs. From a thread of the test, under the test's own QuietDiagnostics.
     int run(const std::string& command, std::vector<std::string> args = {}) {
         args.insert(args.begin(), {command, tool.string()});
-        flash::FlashIo io{bus, out, err, stop, [this] { return &record; }, false, 80, timing};
+        flash::FlashIo io{*target, out, err, stop, [this] { return &record; }, false, 80, timing};
         return flash::runFlashTool(args, io);
     }
     int runQuietly(const std::string& command, std::vector<std::string> args = {}) {
@@ -168,6 +169,7 @@ struct FlashRig {
     std::filesystem::path recordFile = dir / "upgrade-record.csv";
     UpgradeRecord record{recordFile};
     sim::SimBus bus;
+    DeviceBus* target = &bus;  // the bus the commands run on
     flash::StopSignal stop;
     flash::StationTiming timing;
     SharedText outText, errText;

@@ -69,6 +69,14 @@ Console takeStandardOutput() {
 }
 
 void onInterrupt(std::function<void()> handler) {
+    // A handler of our own, never run (the signals are blocked), replaces an
+    // inherited "ignore" (a shell starts background jobs so): an ignored
+    // signal would be dropped instead of waiting for sigwait.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     // Blocked here, the signals stay blocked in every thread started later
     // and reach only the waiting thread below.
     sigset_t set;

@@ -364,7 +364,7 @@ std::vector<std::string> renderBoard(const BoardModel& model, int width) {
                         padded("RATE", 12) + "LAST RESULT"));
     int running = 0;
     for (const BoardRow& r : model.rows) {
-        const bool busy = r.state == "upgrading" || r.state == "to-boot" || r.state == "restarting";
+        const bool busy = r.state == "upgrading" || r.state == "to-boot";
         running += busy ? 1 : 0;
         std::string bar;
         if (r.total > 0) {
