@@ -249,6 +249,11 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
     EXPECT_EQ(json.runQuietly("flash", {"--all", "--json"}), 1);
     EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.text) \(.problem)")jq")),
               (Lines{"1-4.1 passed PASS null", "1-4.2 open-failed Open Failed! Permission denied"}));
+    const Lines record = json.recordLines();  // both attempts
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(std::count_if(record.begin(), record.end(),
+                            [](const std::string& l) { return l.find(",upgrade,open-failed,Open Failed!,,") != std::string::npos; }),
+              1);
 
     rig.bus.detach(locked);
     EXPECT_EQ(rig.runQuietly("list"), 0);

@@ -377,6 +377,13 @@ void tellProblem(const Station& st, const Scanner::Problem& p) {
     e.device = p.info;
     e.problem = p.problem;
     basic_logger->info("usb-iap-flash {} {} cannot be opened: {}", p.key, p.info.path, p.problem.reason);
+    if (st.record) {
+        AttemptResult attempt;
+        attempt.outcome = Outcome::OpenFailed;
+        attempt.text = e.text;
+        attempt.start = std::chrono::system_clock::now();
+        st.record->append({e.procedure, attempt, st.tool.firmware, st.toolName});
+    }
     st.output.emit(e);
 }
 
