@@ -20,6 +20,15 @@ PACKAGES=(
   umockdev libumockdev-dev
   # GUI tests: virtual display, clicks, screenshots
   xvfb xauth xdotool x11-utils imagemagick libx11-dev
+  # the upgrade record read with a real CSV reader
+  python3
+  # Windows build: mingw-w64 (POSIX threads), apt-get source, Wine 8 and
+  # the X and GL libraries Wine's X11 driver loads for a GL window (libwine
+  # only recommends them)
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev dpkg-dev wine wine64
+  libgl1 libglx-mesa0 libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
+  libxfixes3 libxinerama1 libxxf86vm1
 )
 
 missing=()
@@ -31,12 +40,14 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages present"
-  exit 0
+else
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Windows build: Debian's source packages of imgui, hidapi and libusb-1.0.
+bash "$(dirname "$0")/fetch-win-sources.sh"

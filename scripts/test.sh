@@ -36,7 +36,7 @@ run_ctest() {
 
 build() {  # build DIR [cmake args...]
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DIAP_TESTS=ON "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DIAP_TESTS=ON -DIAP_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$JOBS"
 }
 
@@ -55,8 +55,8 @@ require_labels() {
   done
 }
 
-echo "== normal build"
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== normal build (Release, as shipped)"
+build build/release -DCMAKE_BUILD_TYPE=Release
 require_labels release build/release logging link sim package tools flash upgrade ui gui umockdev
 run_ctest release build/release
 
@@ -78,6 +78,11 @@ build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
+
+# --- Windows stage: mingw-w64 cross build, tests under Wine (tests/win) -------
+echo "== Windows build (mingw-w64), tests under Wine"
+JOBS=$JOBS bash scripts/win-build.sh build/win
+run_ctest windows build/win -L win
 
 echo
 if [ ${#FAILED_STAGES[@]} -ne 0 ]; then

@@ -157,6 +157,15 @@ void SimDevice::setPowerOnMode(std::optional<Mode> mode) {
     powerOnMode_ = mode;
 }
 
+void SimDevice::deliverNow() {
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (Queued& queued : inbox_) {
+        if (queued.ready > now) queued.ready = now;
+    }
+    changed_.notify_all();
+}
+
 void SimDevice::setLatency(std::chrono::microseconds perReport, bool usbFrames) {
     std::lock_guard lock(mutex_);
     latency_ = perReport;

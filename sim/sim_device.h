@@ -64,6 +64,10 @@ public:
     // Every input report becomes readable perReport after the output report
     // that caused it; with usbFrames, at the start of the next 1 ms frame.
     void setLatency(std::chrono::microseconds perReport, bool usbFrames = false);
+    // Every input report still on its way becomes readable now. With a long
+    // latency, a test chooses the moment a reply arrives instead of racing it.
+    // The recorded traffic keeps the times the latency gave.
+    void deliverNow();
     // switchDelay milliseconds are multiplied by scale (tests use small ones).
     void setTimeScale(double scale);
     void setOpenFails(bool fails);

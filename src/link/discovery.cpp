@@ -125,14 +125,22 @@ DeviceCheck openMatching(DeviceBus& bus, const HidDeviceInfo& device, const std:
     return first;
 }
 
+const SearchClock& steadySearchClock() {
+    static const SearchClock clock{
+        [] { return std::chrono::steady_clock::now(); },
+        [](SearchClock::time_point until) { std::this_thread::sleep_until(until); },
+    };
+    return clock;
+}
+
 void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
-                  DeviceRecord& record, const std::atomic<bool>& searchCancelled) {
-    using Clock = std::chrono::steady_clock;
+                  DeviceRecord& record, const std::atomic<bool>& searchCancelled,
+                  const SearchClock& clock) {
     record.close();
     record.info = HidDeviceInfo{};
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const SearchClock::time_point deadline = clock.now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (searchCancelled.load() || Clock::now() >= deadline) {
+        if (searchCancelled.load() || clock.now() >= deadline) {
             return;
         }
         const std::vector<HidDeviceInfo> devices = bus.enumerate();
@@ -148,7 +156,7 @@ void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeou
                 }
             }
         }
-        std::this_thread::sleep_until(Clock::now() + std::chrono::milliseconds(kSearchPollMs));
+        clock.sleepUntil(clock.now() + std::chrono::milliseconds(kSearchPollMs));
         if (searchCancelled.load()) {
             return;
         }

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,9 +63,21 @@ bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint
 DeviceCheck openMatching(DeviceBus& bus, const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries,
                          DeviceRecord& record);
 
+// The time a search runs on. The tool searches on the steady clock; a test
+// passes a clock of its own to count passes and reach deadlines at once.
+struct SearchClock {
+    using time_point = std::chrono::steady_clock::time_point;
+    std::function<time_point()> now;
+    std::function<void(time_point)> sleepUntil;
+};
+
+// The steady clock and std::this_thread::sleep_until.
+const SearchClock& steadySearchClock();
+
 // Afterwards record.handle is set if and only if a device was found. Passes
 // run every 500 ms until timeoutMs has passed or searchCancelled is set.
 void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
-                  DeviceRecord& record, const std::atomic<bool>& searchCancelled);
+                  DeviceRecord& record, const std::atomic<bool>& searchCancelled,
+                  const SearchClock& clock = steadySearchClock());
 
 }  // namespace iap

@@ -20,10 +20,11 @@ std::FILE* openForAppend(const fs::path& file) {
 
 fs::path AppendingRotatingSink::rotatedName(const fs::path& file, std::size_t index) {
     if (index == 0) return file;
-    fs::path name = file.parent_path() / file.stem();
-    name += "." + std::to_string(index);
-    name += file.extension();
-    return name;
+    std::string name = file.stem().string();
+    name += '.';
+    name += std::to_string(index);
+    name += file.extension().string();
+    return file.parent_path() / name;
 }
 
 AppendingRotatingSink::AppendingRotatingSink(fs::path file, std::size_t maxFileSize, std::size_t maxFiles)

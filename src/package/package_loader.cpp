@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "package/image_decode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
 
@@ -68,6 +69,12 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     // Decode every image, then make every texture, before the state changes:
     // a bad image never leaves half a skin behind, and no texture is made
     // for a package that is refused.
+    // What decoding would cost is checked on the sizes the files declare,
+    // before anything is decoded.
+    if (std::string problem = imagesCostProblem(package.images); !problem.empty()) {
+        takeNoPackagePath(state, problem);
+        return false;
+    }
     std::vector<DecodedImage> decoded;
     decoded.reserve(package.images.size());
     for (PackageImage& image : package.images) {

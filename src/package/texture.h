@@ -15,10 +15,9 @@ struct DecodedImage {
     std::vector<uint8_t> rgba;
 };
 
-// Decodes one complete image file from memory (stb_image, 4 channels).
-// Images of more than 2048 x 2048 pixels are refused.
-// Throws std::runtime_error("failed to load image data!") when it cannot.
-DecodedImage decodeImage(const std::vector<uint8_t>& fileBytes);
+}  // namespace iap
+
+namespace iap {
 
 // The texture of one package image. A plain class: the texture id is the GL
 // texture name widened (or any id a test texture maker hands out); the

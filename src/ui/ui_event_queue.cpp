@@ -4,7 +4,13 @@ namespace iap {
 
 bool UIEventQueue::put(const UIEvent& event) {
     std::unique_lock<std::mutex> lock(mutex);
-    notFull.wait(lock, [this] { return closed || fifo.size() < kCapacity; });
+    if (!closed && fifo.size() >= kCapacity) {
+        // Counted only while the lock is released inside the wait: whoever
+        // sees the count under the lock sees a put that is really blocked.
+        ++waiting;
+        notFull.wait(lock, [this] { return closed || fifo.size() < kCapacity; });
+        --waiting;
+    }
     if (closed) {
         return false;
     }
@@ -31,6 +37,11 @@ void UIEventQueue::close() {
 size_t UIEventQueue::pending() {
     std::lock_guard<std::mutex> lock(mutex);
     return fifo.size();
+}
+
+size_t UIEventQueue::waitingProducers() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waiting;
 }
 
 }  // namespace iap

@@ -31,12 +31,17 @@ public:
 
     size_t pending();
 
+    // Puts that are waiting for room right now. Lets a caller (a test) tell
+    // a producer that is blocked inside put from one that has not got there.
+    size_t waitingProducers();
+
 private:
     std::mutex mutex;
     std::condition_variable notEmpty;
     std::condition_variable notFull;
     std::deque<UIEvent> fifo;
     bool closed = false;
+    size_t waiting = 0;
 };
 
 }  // namespace iap

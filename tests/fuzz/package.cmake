@@ -1,4 +1,4 @@
-# The tool package parser, seeded with a small sound package.
+# The tool package parser (seeds: a small sound package and broken ones).
 iap_add_fuzzer(fuzz_package_parser 60 ${CMAKE_CURRENT_LIST_DIR}/package_parser_fuzzer.cpp)
-file(COPY ${CMAKE_CURRENT_LIST_DIR}/package-seed.bin
-     DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/fuzz_package_parser-corpus)
+# The firmware image header read from any bytes, and built images read back.
+iap_add_fuzzer(fuzz_firmware_image 30 ${CMAKE_CURRENT_LIST_DIR}/firmware_image_fuzzer.cpp)

@@ -77,11 +77,14 @@ TEST(StatusCodes, EveryMessageWordForWord) {
 
 // A connection (report ID 0x01) on a device that records each written report
 // and answers reads from a script: > 0 delivers the report, 0 times out, < 0
-// fails. The link is its own device; the record lets go of it, never frees it.
+// fails. As on a real device nothing is waiting before it was asked: a read
+// that only polls (time-out 0) with every write answered finds nothing. The
+// link is its own device; the record lets go of it, never frees it.
 struct ScriptedLink : HidDevice {
     std::vector<Bytes> written;
     std::deque<std::pair<int, Bytes>> reads;
     int writeResult = 64;
+    size_t readsTaken = 0;
     DeviceConnection connection;
 
     ScriptedLink() {
@@ -94,8 +97,9 @@ struct ScriptedLink : HidDevice {
         written.emplace_back(data, data + length);
         return writeResult;
     }
-    int readTimeout(uint8_t* data, size_t length, int) override {
-        if (reads.empty()) return 0;
+    int readTimeout(uint8_t* data, size_t length, int milliseconds) override {
+        if (reads.empty() || (milliseconds == 0 && readsTaken >= written.size())) return 0;
+        ++readsTaken;
         const auto [result, report] = reads.front();
         reads.pop_front();
         if (result > 0) std::memcpy(data, report.data(), std::min(length, report.size()));

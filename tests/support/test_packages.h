@@ -17,8 +17,8 @@ namespace iap::test {
 
 // A w x h 24-bit bitmap whose every pixel is (r, g, b).
 inline std::vector<uint8_t> solidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-    std::vector<uint8_t> rgba;
-    for (int i = 0; i < w * h; ++i) rgba.insert(rgba.end(), {r, g, b, 255});
+    std::vector<uint8_t> rgba(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 255);
+    for (size_t i = 0; i < rgba.size(); i += 4) rgba[i] = r, rgba[i + 1] = g, rgba[i + 2] = b;
     return raster::encodeBmp(w, h, rgba, false);
 }
 

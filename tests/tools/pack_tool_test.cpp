@@ -8,7 +8,8 @@
 #include "pack/default_skin.h"
 #include "pack/pack_commands.h"
 #include "pack/skin_folder.h"
-#include "package/texture.h"
+#include "package/image_decode.h"
+#include "raster/png.h"
 #include "support/test_packages.h"
 
 namespace iap {
@@ -144,6 +145,13 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
     test::writeBytes(dir / "hang", test::withPackage(test::fakeExecutable(100), p));
     EXPECT_EQ(pack({"inspect", (dir / "hang").string()}), 1);
     EXPECT_TRUE(has(err, "readAckTimeout 4294967295 is -1 ms as the tool reads it")) << err;
+    // Images that would cost too much to decode: named, nothing decoded.
+    p = test::testPackage();
+    for (int i = 0; i < 3; ++i) p.images.push_back({0, raster::encodePngRows(2048, 2048, std::vector<uint8_t>(16, 0))});
+    test::writeBytes(dir / "bomb", test::withPackage(test::fakeExecutable(100), p));
+    EXPECT_EQ(pack({"inspect", (dir / "bomb").string()}), 1);
+    EXPECT_TRUE(has(err, "the images together are more than")) << err;
+    EXPECT_TRUE(has(out, "0 RSRC_IMG_BG: ")) << out;
 }
 
 // The output may replace the executable it is made from, never another input.
@@ -181,6 +189,10 @@ TEST_F(PackToolTest, ASkinFolderRoundTrips) {
     const struct { const char* file; std::vector<uint8_t> bytes; const char* mention; } broken[] = {
         {"07_other.png", {1, 2, 3}, "both hold image 7"},
         {"12-start-pressed.bmp", {'B', 'M', 1, 2}, "12-start-pressed.bmp: not an image"},
+        // Image bombs: the same caps as the tool's.
+        {"12-start-pressed.bmp", raster::encodePngRows(4096, 4096, std::vector<uint8_t>(16, 0)), "is 4096x4096 pixels"},
+        {"12-start-pressed.bmp", raster::encodePngRows(1, 1, std::vector<uint8_t>(32u << 20, 0)),
+         "12-start-pressed.bmp: not an image"},
         {"12-start-pressed.bmp", {}, "no image for id 12 (RSRC_IMG_START)"},  // removed
     };
     for (const auto& b : broken) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/log_capture.h"
 #include "ui/display_state.h"
@@ -22,22 +23,45 @@ UIEvent event(uint32_t type, std::string message = {}) {
     return e;
 }
 
-TEST(UIEventQueue, TheThirtyThirdPutBlocksUntilATakeAndClosingDropsLaterPuts) {
-    UIEventQueue queue;
-    for (int i = 0; i < 32; ++i) queue.put(event(EVENT_TIPS, std::to_string(i)));
-    std::atomic<bool> putDone{false};
-    std::thread producer([&] { putDone = queue.put(event(EVENT_TIPS, "32")); });
-    std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(putDone.load());
-    EXPECT_EQ(queue.take().message, "0");
-    producer.join();
-    EXPECT_TRUE(putDone.load());
+// Returns once n puts are blocked inside the queue, waiting for room, or
+// once a put has returned (which the caller then reports). No time limit.
+void waitUntilBlockedOrReturned(UIEventQueue& queue, size_t n, const std::atomic<int>& returned) {
+    while (queue.waitingProducers() < n && returned.load() == 0) std::this_thread::sleep_for(1ms);
+}
 
-    // Full again: closing releases a blocked producer, later puts are dropped.
-    std::thread blocked([&] { EXPECT_FALSE(queue.put(event(EVENT_TIPS, "late"))); });
-    std::this_thread::sleep_for(20ms);
+TEST(UIEventQueue, TheThirtyThirdPutBlocksUntilATakeAndClosingReleasesBlockedPuts) {
+    UIEventQueue queue;
+    for (int i = 0; i < 32; ++i) ASSERT_TRUE(queue.put(event(EVENT_TIPS, std::to_string(i))));
+    EXPECT_EQ(queue.waitingProducers(), 0u);  // up to the capacity nobody waits
+    std::atomic<int> returned{0};
+    bool appended = false;
+    std::thread producer([&] {
+        appended = queue.put(event(EVENT_TIPS, "32"));
+        ++returned;
+    });
+    waitUntilBlockedOrReturned(queue, 1, returned);
+    EXPECT_EQ(returned.load(), 0);  // inside put, and it has not appended
+    EXPECT_EQ(queue.pending(), 32u);
+    EXPECT_EQ(queue.take().message, "0");  // makes room: the put goes through
+    producer.join();
+    EXPECT_TRUE(appended);
+    EXPECT_EQ(queue.waitingProducers(), 0u);
+
+    // Full again: closing releases every blocked producer without appending,
+    // and a later put is dropped at once.
+    returned = 0;
+    std::vector<std::thread> blocked;
+    for (int i = 0; i < 2; ++i) {
+        blocked.emplace_back([&] {
+            EXPECT_FALSE(queue.put(event(EVENT_TIPS, "late")));
+            ++returned;
+        });
+    }
+    waitUntilBlockedOrReturned(queue, 2, returned);
+    EXPECT_EQ(returned.load(), 0);
     queue.close();
-    blocked.join();
+    for (std::thread& t : blocked) t.join();
+    EXPECT_EQ(queue.waitingProducers(), 0u);
     EXPECT_FALSE(queue.put(event(EVENT_MSG)));
     for (int i = 1; i <= 32; ++i) EXPECT_EQ(queue.take().message, std::to_string(i));
     EXPECT_EQ(queue.pending(), 0u);

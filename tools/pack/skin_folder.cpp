@@ -8,7 +8,7 @@
 #include "pack/default_skin.h"
 #include "pack/file_io.h"
 #include "package/layout.h"
-#include "package/texture.h"
+#include "package/image_decode.h"
 
 namespace iap::pack {
 
@@ -58,6 +58,9 @@ std::vector<PackageImage> readSkinFolder(const fs::path& dir, std::ostream& warn
                                      " (" + imageLogName(slot.id) + "), e.g. " + slot.fileName);
         }
         PackageImage image{static_cast<uint32_t>(slot.id), readFile(*path)};
+        if (std::string cost = imagesCostProblem({image}); !cost.empty()) {
+            throw std::runtime_error(path->string() + ": " + cost);
+        }
         DecodedImage decoded;
         try {
             decoded = decodeImage(image.file);
@@ -70,6 +73,9 @@ std::vector<PackageImage> readSkinFolder(const fs::path& dir, std::ostream& warn
                  << slot.height << "\n";
         }
         images.push_back(std::move(image));
+    }
+    if (std::string cost = imagesCostProblem(images); !cost.empty()) {
+        throw std::runtime_error(dir.string() + ": " + cost);
     }
     return images;
 }
