@@ -85,9 +85,11 @@ void check(gboolean ok, GError* error, const char* what) {
 // directory of its own, named by its own chain.
 std::string usbDevicePath(const std::string& port) {
     const size_t dash = port.find('-');
-    std::string path = "/sys/devices/usb" + port.substr(0, dash);
+    std::string path = "/sys/devices/usb";
+    path.append(port, 0, dash);
     for (size_t end = port.find('.', dash); ; end = port.find('.', end + 1)) {
-        path += "/" + port.substr(0, end);
+        path += '/';
+        path.append(port, 0, end);
         if (end == std::string::npos) break;
     }
     return path;

@@ -372,8 +372,12 @@ std::vector<std::string> renderBoard(const BoardModel& model, int width) {
             const int filled = static_cast<int>(percent / 100.0 * kBar + 0.5);
             char pct[16];
             std::snprintf(pct, sizeof pct, " %3d%%", static_cast<int>(percent));
-            bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBar - filled), '-') +
-                  "]" + pct;
+            bar.reserve(kBar + 8);
+            bar += '[';
+            bar.append(static_cast<size_t>(filled), '#');
+            bar.append(static_cast<size_t>(kBar - filled), '-');
+            bar += ']';
+            bar += pct;
         }
         lines.push_back(fit(padded(r.port.empty() ? "-" : r.port, portWidth) + padded(r.state, 12) +
                             padded(bar, kBar + 8) + padded(r.state == "upgrading" ? rateText(r.bytesPerSecond) : "", 12) +
