@@ -21,49 +21,18 @@
 #include "flash/station.h"
 #include "flash/station_bus.h"
 #include "framed_bus.h"
+#include "reference_image.h"
 #include "sim/sim_bus.h"
 
 namespace {
 
 using namespace iap;
+using bench::kBlockSize;
+using bench::kPayload;
+using bench::QuietStdout;
+using bench::referenceImage;
 
-constexpr size_t kPayload = 144608;
-constexpr uint16_t kBlockSize = 256;
 constexpr double kAutoStartPause = 2.0;
-
-std::vector<uint8_t> referenceImage(std::vector<uint8_t>& payload) {
-    payload.resize(kPayload);
-    uint32_t x = 0x2545F491;
-    for (uint8_t& b : payload) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    ImageHeaderFields fields;
-    fields.blockSize = kBlockSize;
-    return buildFirmwareImage(fields, payload);
-}
-
-// The engine prints a line per step; keep it out of the figures.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_ = -1;
-};
 
 struct NoOutput : flash::Output {
     void emit(const flash::Event&) override {}

@@ -41,7 +41,8 @@ std::string field(std::string_view text) {
     return out + "\"";
 }
 
-// The user's text on one line.
+}  // namespace
+
 std::string oneLine(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -50,8 +51,6 @@ std::string oneLine(std::string_view text) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string isoLocalTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;

@@ -51,6 +51,9 @@ const char* outcomeName(Outcome outcome, bool interrupted = false);
 std::string recordHeader();
 std::string recordLine(const RecordedAttempt& attempt);
 
+// The user's text on one line: its line breaks become " / ".
+std::string oneLine(std::string_view text);
+
 // "2026-12-08T14:03:05.123+01:00".
 std::string isoLocalTime(std::chrono::system_clock::time_point time);
 

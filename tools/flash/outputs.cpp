@@ -286,15 +286,6 @@ std::string jsonLine(const Event& e) {
     return line + "}";
 }
 
-std::string oneLine(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += " / ";
-        else if (c != '\r') out += c;
-    }
-    return out;
-}
-
 bool portBefore(const std::string& a, const std::string& b) {
     const std::vector<unsigned long> na = portNumbers(a), nb = portNumbers(b);
     if (na.empty() != nb.empty()) return !na.empty();

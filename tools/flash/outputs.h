@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "flash/events.h"
+#include "upgrade/upgrade_record.h"  // oneLine
 
 namespace iap::flash {
 
@@ -33,9 +34,6 @@ std::unique_ptr<Output> makeBoardOutput(std::ostream& out, int width, BoardTitle
 std::string jsonLine(const Event& event);
 // A JSON string literal of UTF-8 text (quotes included).
 std::string jsonString(std::string_view text);
-
-// A text on one line: its line breaks become " / ".
-std::string oneLine(std::string_view text);
 
 // Port chains in the order of their numbers ("1-4.2" before "1-4.10"),
 // other keys after them.
