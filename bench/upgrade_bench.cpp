@@ -14,6 +14,7 @@
 
 #include "bytes/firmware_image.h"
 #include "framed_bus.h"
+#include "reference_image.h"
 #include "link/connection.h"
 #include "sim/sim_bus.h"
 #include "upgrade/reporter.h"
@@ -23,43 +24,11 @@
 namespace {
 
 using namespace iap;
+using bench::kBlockSize;
+using bench::kPayload;
+using bench::QuietStdout;
+using bench::referenceImage;
 
-constexpr size_t kPayload = 144608;
-constexpr uint16_t kBlockSize = 256;
-
-std::vector<uint8_t> referenceImage(std::vector<uint8_t>& payload) {
-    payload.resize(kPayload);
-    uint32_t x = 0x2545F491;
-    for (uint8_t& b : payload) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    ImageHeaderFields fields;
-    fields.blockSize = kBlockSize;
-    return buildFirmwareImage(fields, payload);
-}
-
-// The engine prints a line per step; keep it out of the figures.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_ = -1;
-};
 
 // Texts and progress go nowhere: the result is what IAPProcess returns.
 struct SilentReporter : Reporter {

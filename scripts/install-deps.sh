@@ -9,8 +9,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # core libraries
   libspdlog-dev libfmt-dev libstb-dev
-  # tests
-  googletest libgtest-dev libgmock-dev
+  # tests (jq reads usb-iap-flash's JSON lines; script gives it a terminal)
+  googletest libgtest-dev libgmock-dev jq bsdutils
   # window
   libimgui-dev libglfw3-dev libepoxy-dev libgl-dev libgl1-mesa-dri
   libfontconfig-dev fonts-wqy-microhei

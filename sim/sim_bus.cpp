@@ -57,9 +57,21 @@ std::shared_ptr<SimDevice> SimBus::attach(BootloaderConfig config, PathStyle sty
     return device;
 }
 
+OpenProblem SimBus::openProblem(const std::string& path) {
+    for (const auto& device : devices()) {
+        const auto info = device->listing();
+        if (info && info->path == path) {
+            if (!device->openFails()) return {};
+            return {"Permission denied", true};
+        }
+    }
+    return {"No such device", false};
+}
+
 void SimBus::attach(std::shared_ptr<SimDevice> device) {
     device->reconnect();  // a device unplugged before comes back
     std::lock_guard lock(mutex_);
+    if (device->portChain().empty()) device->setPortChain("1-" + std::to_string(++portsGiven_));
     devices_.push_back(std::move(device));
 }
 

@@ -19,9 +19,13 @@ public:
     std::vector<HidDeviceInfo> enumerate() override;
     std::unique_ptr<HidDevice> openPath(const std::string& path) override;
     std::vector<UsbDeviceDescriptor> usbDevices() override;
+    // "Permission denied" for a device whose opens fail, "No such device"
+    // for a path that is not on the bus.
+    OpenProblem openProblem(const std::string& path) override;
 
     // Creates a device and attaches it (enumerated after the devices
-    // attached before it).
+    // attached before it). A device without a port chain is given "1-<n>",
+    // n counting the devices this bus gave a port.
     std::shared_ptr<SimDevice> attach(BootloaderConfig config = {}, PathStyle style = PathStyle::Hidraw);
     void attach(std::shared_ptr<SimDevice> device);
     // Unplugs the device: its open handles fail from then on.
@@ -42,6 +46,7 @@ private:
     std::atomic<size_t> enumerations_{0};
     std::atomic<int> inits_{0};
     std::atomic<int> exits_{0};
+    unsigned portsGiven_ = 0;
 };
 
 }  // namespace iap::sim

@@ -103,7 +103,7 @@ std::optional<HidDeviceInfo> SimDevice::listing() {
         return std::nullopt;
     }
     return HidDeviceInfo{path_, core_.vendorId(), core_.productId(), kVendorUsagePage, core_.bcdDevice(),
-                         core_.config().serialNumber};
+                         core_.config().serialNumber, portChain_};
 }
 
 UsbDeviceDescriptor SimDevice::usbDescriptor() {
@@ -142,6 +142,21 @@ void SimDevice::setPath(std::string path) {
     path_ = makePathLocked();
 }
 
+void SimDevice::setPortChain(std::string portChain) {
+    std::lock_guard lock(mutex_);
+    portChain_ = std::move(portChain);
+}
+
+std::string SimDevice::portChain() {
+    std::lock_guard lock(mutex_);
+    return portChain_;
+}
+
+void SimDevice::setPowerOnMode(std::optional<Mode> mode) {
+    std::lock_guard lock(mutex_);
+    powerOnMode_ = mode;
+}
+
 void SimDevice::deliverNow() {
     std::lock_guard lock(mutex_);
     const Clock::time_point now = Clock::now();
@@ -165,6 +180,11 @@ void SimDevice::setTimeScale(double scale) {
 void SimDevice::setOpenFails(bool fails) {
     std::lock_guard lock(mutex_);
     openFails_ = fails;
+}
+
+bool SimDevice::openFails() {
+    std::lock_guard lock(mutex_);
+    return openFails_;
 }
 
 void SimDevice::setDescriptorFails(bool fails) {
@@ -200,6 +220,7 @@ void SimDevice::unplug() {
 void SimDevice::reconnect() {
     std::lock_guard lock(mutex_);
     if (!present_) {
+        if (powerOnMode_) core_.enterMode(*powerOnMode_);
         reEnumerateLocked();
     }
 }

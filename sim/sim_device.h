@@ -52,6 +52,15 @@ public:
     // Knobs.
     void setPathStyle(PathStyle style);
     void setPath(std::string path);  // fixed path, kept across restarts
+    // The USB port chain the device is plugged into ("1-4.2"); kept across
+    // restarts and replugs. The bus gives a device without one a port of its
+    // own when it is attached.
+    void setPortChain(std::string portChain);
+    std::string portChain();
+    // The mode a replugged device starts in: unset, it comes back in the
+    // mode it had (a board that starts its application at power-on); set,
+    // in that mode (a board whose bootloader waits for a host at power-on).
+    void setPowerOnMode(std::optional<Mode> mode);
     // Every input report becomes readable perReport after the output report
     // that caused it; with usbFrames, at the start of the next 1 ms frame.
     void setLatency(std::chrono::microseconds perReport, bool usbFrames = false);
@@ -62,6 +71,7 @@ public:
     // switchDelay milliseconds are multiplied by scale (tests use small ones).
     void setTimeScale(double scale);
     void setOpenFails(bool fails);
+    bool openFails();
     void setDescriptorFails(bool fails);
     void setDescriptor(std::vector<uint8_t> descriptor);
     void addFault(const Fault& fault);
@@ -103,6 +113,8 @@ private:
     PathStyle style_;
     std::string fixedPath_;
     std::string path_;
+    std::string portChain_;
+    std::optional<Mode> powerOnMode_;
     unsigned node_ = 0;
     unsigned generation_ = 0;
     bool present_ = true;

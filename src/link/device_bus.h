@@ -19,6 +19,13 @@ struct HidDeviceInfo {
     uint16_t usagePage = 0;
     uint16_t releaseNumber = 0;  // bcdDevice
     std::string serialNumber;    // UTF-8; empty when the device has none
+    std::string portChain;       // USB port chain ("1-4.2"); empty when unknown
+};
+
+// Why a device cannot be opened, in the system's words.
+struct OpenProblem {
+    std::string reason;       // "Permission denied"; empty when it opens now
+    bool permission = false;  // the user lacks the rights to it
 };
 
 struct UsbDeviceDescriptor {
@@ -54,6 +61,12 @@ public:
     // std::runtime_error("failed to init libusb.") when the USB library
     // cannot be initialised.
     virtual std::vector<UsbDeviceDescriptor> usbDevices() = 0;
+    // Why openPath(path) fails, to tell the user; a bus that cannot say
+    // answers with a reason of its own.
+    virtual OpenProblem openProblem(const std::string& path) {
+        (void)path;
+        return {"cannot be opened", false};
+    }
 };
 
 }  // namespace iap

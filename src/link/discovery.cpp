@@ -66,44 +66,63 @@ bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid) {
     return true;
 }
 
-bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
-                 uint8_t reportId, DeviceRecord& record) {
+DeviceCheck checkDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
+                        uint8_t reportId, DeviceRecord& record) {
     uint16_t deviceVid = 0;
     uint16_t devicePid = 0;
     if (!deviceVidPid(device, deviceVid, devicePid) || deviceVid != vid || devicePid != pid) {
-        return false;
+        return DeviceCheck::OtherIds;
     }
     std::unique_ptr<HidDevice> handle = bus.openPath(device.path);
     if (!handle) {
-        return false;
+        return DeviceCheck::OpenFailed;
     }
     // From here on, leaving without choosing the device closes it (the
     // handle goes out of scope).
     std::vector<uint8_t> descriptor(kDescriptorBufferSize, 0);
     const int size = handle->getReportDescriptor(descriptor.data(), descriptor.size());
     if (size <= 0) {
-        return false;
+        return DeviceCheck::NoDescriptor;
     }
     const size_t length = static_cast<size_t>(size) < descriptor.size() ? static_cast<size_t>(size)
                                                                           : descriptor.size();
     const DescriptorFacts facts = walkReportDescriptor(descriptor.data(), length);
     if (!facts.hasReportId) {
-        return false;
+        return DeviceCheck::NoReportId;
     }
     std::printf("reportId: %04X\n", facts.reportId);
     if (!facts.hasUsagePage) {
-        return false;
+        return DeviceCheck::NoUsagePage;
     }
     std::printf("usage: %04X\n", facts.usagePage);
     std::fflush(stdout);
-    if (facts.usagePage != kVendorUsagePage || facts.reportId != reportId) {
-        return false;
+    if (facts.usagePage != kVendorUsagePage) {
+        return DeviceCheck::OtherUsagePage;
+    }
+    if (facts.reportId != reportId) {
+        return DeviceCheck::OtherReportId;
     }
     record.handle = std::move(handle);
     record.reportId = facts.reportId;
     record.usagePage = facts.usagePage;
     record.info = device;
-    return true;
+    return DeviceCheck::Chosen;
+}
+
+bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
+                 uint8_t reportId, DeviceRecord& record) {
+    return checkDevice(bus, device, vid, pid, reportId, record) == DeviceCheck::Chosen;
+}
+
+DeviceCheck openMatching(DeviceBus& bus, const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries,
+                         DeviceRecord& record) {
+    DeviceCheck first = DeviceCheck::OtherIds;
+    for (const DeviceIdEntry& entry : entries) {
+        const DeviceCheck check = checkDevice(bus, device, entry.vendorId, entry.productId, entry.reportId, record);
+        if (check == DeviceCheck::Chosen) return check;
+        if (first == DeviceCheck::OtherIds) first = check;
+    }
+    return first;
 }
 
 const SearchClock& steadySearchClock() {

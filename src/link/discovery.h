@@ -34,10 +34,34 @@ bool pathVidPid(const std::string& path, uint16_t& vid, uint16_t& pid);
 // false when the path carries only partial or lower-case tokens.
 bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid);
 
+// How the checks of one device against one entry ended, in their order.
+enum class DeviceCheck {
+    Chosen,
+    OtherIds,        // vendor or product ID differ (nothing was opened)
+    OpenFailed,      // the device could not be opened
+    NoDescriptor,    // its report descriptor could not be read, or is empty
+    NoReportId,      // the descriptor has no Report ID item
+    NoUsagePage,     // nor a two-byte Usage Page item
+    OtherUsagePage,  // the usage page is not 0xFF00
+    OtherReportId,   // the first report ID is not the entry's
+};
+
+// The checks of matchDevice with their outcome; on Chosen the device is open
+// in record (handle, report ID, usage page, enumeration record).
+DeviceCheck checkDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
+                        uint8_t reportId, DeviceRecord& record);
+
 // True when the device is chosen; it is then open in record (handle, report
 // ID, usage page). A candidate that was opened and not chosen is closed.
 bool matchDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vid, uint16_t pid,
                  uint8_t reportId, DeviceRecord& record);
+
+// One given device under every entry in list order, as a search pass tries
+// it: Chosen (open in record) for the first entry it matches, otherwise the
+// outcome of the first entry whose vendor and product IDs it has (OtherIds
+// when there is none).
+DeviceCheck openMatching(DeviceBus& bus, const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries,
+                         DeviceRecord& record);
 
 // The time a search runs on. The tool searches on the steady clock; a test
 // passes a clock of its own to count passes and reach deadlines at once.

@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include "link/hid_node.h"
 
 namespace iap {
 namespace {
@@ -65,6 +66,7 @@ std::vector<HidDeviceInfo> hidapiEnumerate() {
         info.usagePage = it->usage_page;
         info.releaseNumber = it->release_number;
         info.serialNumber = utf8(it->serial_number);
+        info.portChain = hidNodePortChain(info.path);
         list.push_back(std::move(info));
     }
     hid_free_enumeration(all);

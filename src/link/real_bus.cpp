@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include "link/hid_node.h"
 #include "link/hidapi_devices.h"
 #include "link/libusb_devices.h"
 
@@ -15,6 +16,7 @@ public:
     std::vector<HidDeviceInfo> enumerate() override { return hidapiEnumerate(); }
     std::unique_ptr<HidDevice> openPath(const std::string& path) override { return hidapiOpen(path); }
     std::vector<UsbDeviceDescriptor> usbDevices() override { return libusbDeviceDescriptors(); }
+    OpenProblem openProblem(const std::string& path) override { return hidNodeOpenProblem(path); }
 };
 
 }  // namespace

@@ -15,11 +15,9 @@ namespace iap {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-const char* outcomeName(const RecordedAttempt& a) {
-    if (a.interrupted) return "interrupted";
-    switch (a.result.outcome) {
+const char* outcomeName(Outcome outcome, bool interrupted) {
+    if (interrupted) return "interrupted";
+    switch (outcome) {
     case Outcome::Refused: return "refused";
     case Outcome::OpenFailed: return "open-failed";
     case Outcome::Passed: return "passed";
@@ -29,6 +27,8 @@ const char* outcomeName(const RecordedAttempt& a) {
     }
     return "failed";
 }
+
+namespace {
 
 // A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string field(std::string_view text) {
@@ -41,7 +41,8 @@ std::string field(std::string_view text) {
     return out + "\"";
 }
 
-// The user's text on one line.
+}  // namespace
+
 std::string oneLine(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -50,8 +51,6 @@ std::string oneLine(std::string_view text) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string isoLocalTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
@@ -87,7 +86,7 @@ std::string recordLine(const RecordedAttempt& a) {
     const AttemptResult& r = a.result;
     const bool opened = !r.device.path.empty();
     std::string line = isoLocalTime(r.start) + "," + std::to_string(r.duration.count()) + "," +
-                       field(a.procedure) + "," + outcomeName(a) + "," + field(oneLine(r.text)) + ",";
+                       field(a.procedure) + "," + outcomeName(a.result.outcome, a.interrupted) + "," + field(oneLine(r.text)) + ",";
     line += opened ? "0x" + hexText(static_cast<uint32_t>(r.deviceStatus) & 0xFF, 2) : "";
     line += ",";
     if (opened) {

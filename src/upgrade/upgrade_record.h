@@ -41,10 +41,18 @@ struct RecordedAttempt {
     bool interrupted = false;           // stopped before its end (Ctrl-C)
 };
 
+// The outcome column's word for an attempt: "interrupted" when it was
+// stopped before its end, else passed, device-error, timeout, failed,
+// open-failed or refused.
+const char* outcomeName(Outcome outcome, bool interrupted = false);
+
 // The header row and one line, each ending in CR LF, fields quoted where CSV
 // needs it.
 std::string recordHeader();
 std::string recordLine(const RecordedAttempt& attempt);
+
+// The user's text on one line: its line breaks become " / ".
+std::string oneLine(std::string_view text);
 
 // "2026-12-08T14:03:05.123+01:00".
 std::string isoLocalTime(std::chrono::system_clock::time_point time);

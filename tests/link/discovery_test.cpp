@@ -11,6 +11,7 @@
 
 #include "link/descriptor.h"
 #include "link/discovery.h"
+#include "link/hid_node.h"
 #include "logging/logging.h"
 #include "sim/sim_bus.h"
 #include "support/link_fixtures.h"
@@ -116,6 +117,61 @@ TEST(Discovery, MatchRulesCloseEveryCandidateNotChosen) {
               "reportId: 0001\nusage: FF00\nreportId: 0001\nusage: FF00\nreportId: 0001\nusage: FF00\n"
               "reportId: 0001\nusage: 0001\n");
     for (const auto& d : bus.devices()) EXPECT_EQ(d->openHandles(), 0u);
+}
+
+TEST(Discovery, OpenMatchingTriesEveryEntryAndTellsWhyNot) {
+    sim::SimBus bus;
+    bus.attach(device(0x0001, 0x02));
+    bus.attach(device(0x0002))->setDescriptor({0x06, 0x01, 0x00, 0x85, 0x01, 0xC0});  // usage page 0x0001
+    bus.attach(device(0x0003))->setDescriptor({0x06, 0x00, 0xFF, 0x09, 0x01});
+    bus.attach(device(0x0004))->setDescriptor({0x85, 0x01, 0x05, 0x01});
+    bus.attach(device(0x0005))->setOpenFails(true);
+    bus.attach(device(0x0006))->setDescriptorFails(true);
+    bus.attach(device(0x0007));
+    // Report ID 0x01 for every product, 0x02 as a second entry of 0x0001.
+    std::vector<DeviceIdEntry> entries = {entry(0x0001), entry(0x0002), entry(0x0003), entry(0x0004),
+                                          entry(0x0005), entry(0x0006), entry(0x0001, 0x02)};
+    const DeviceCheck expected[] = {DeviceCheck::Chosen,       DeviceCheck::OtherUsagePage, DeviceCheck::NoReportId,
+                                    DeviceCheck::NoUsagePage,  DeviceCheck::OpenFailed,     DeviceCheck::NoDescriptor,
+                                    DeviceCheck::OtherIds};
+    const std::vector<HidDeviceInfo> list = bus.enumerate();
+    testing::internal::CaptureStdout();
+    for (size_t i = 0; i < list.size(); ++i) {
+        DeviceRecord record;
+        EXPECT_EQ(openMatching(bus, list[i], entries, record), expected[i]) << list[i].productId;
+        EXPECT_EQ(record.isOpen(), expected[i] == DeviceCheck::Chosen);
+        EXPECT_EQ(record.reportId, expected[i] == DeviceCheck::Chosen ? 0x02 : 0x00);
+        EXPECT_EQ(record.info.portChain, expected[i] == DeviceCheck::Chosen ? "1-1" : "");
+    }
+    testing::internal::GetCapturedStdout();
+    for (const auto& d : bus.devices()) EXPECT_EQ(d->openHandles(), 0u);
+    EXPECT_TRUE(bus.openProblem(list[4].path).permission);
+    EXPECT_EQ(bus.openProblem(list[0].path).reason, "");
+    EXPECT_EQ(bus.openProblem("/dev/hidraw999").reason, "No such device");
+}
+
+TEST(PortChain, TheLastUsbDeviceOfASysfsPath) {
+    const struct {
+        const char* path;
+        const char* chain;
+    } cases[] = {
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2/1-4.2:1.0/0003:1234:5679.0001", "1-4.2"},
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb3/3-1/3-1.2/3-1.2.4/3-1.2.4:1.1/0003:1234:5679.000A", "3-1.2.4"},
+        {"/sys/devices/usb1/1-1/1-1:1.0/0003:1234:5678.0002", "1-1"},
+        {"/sys/devices/usb12/12-10/12-10:1.0/0003:1234:5678.0002", "12-10"},
+        // Bluetooth, uhid and other nodes without a USB device above them.
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-8/1-8:1.0/bluetooth/hci0/hci0:256/0005:046D:B33E.0005", ""},
+        {"/sys/devices/virtual/misc/uhid/0003:1234:5678.0003", ""},
+        {"/sys/devices/usb1", ""},
+        {"/sys/devices/usb1/1-1/1-1:1.0/0003:1234:5678.0002/", "1-1"},
+        {"/sys/devices/usb1/1-1/1-1:1.0", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(portChainFromSysfsPath(c.path), c.chain) << c.path;
+    for (const char* good : {"1-4", "1-4.2", "3-1.2.4", "10-12"}) EXPECT_TRUE(isPortChain(good)) << good;
+    for (const char* bad : {"", "1", "1-", "-4", "1-4.", "1-4..2", "1.4.2", "1-4:1.0", "usb1", "1-4.x"}) {
+        EXPECT_FALSE(isPortChain(bad)) << bad;
+    }
 }
 
 TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {

@@ -11,8 +11,10 @@ constexpr auto kReEnumeration = std::chrono::milliseconds(30);
 // this long.
 constexpr auto kAnswerGrace = std::chrono::milliseconds(1000);
 
-UsbHidIdentity identityOf(const sim::SimBootloader& core) {
+UsbHidIdentity identityOf(const sim::SimBootloader& core, const std::string& port) {
     UsbHidIdentity id;
+    id.port = port;
+    id.serial = core.config().serialNumber;
     id.vendorId = core.vendorId();
     id.productId = core.productId();
     id.bcdDevice = core.bcdDevice();
@@ -48,8 +50,8 @@ std::vector<uint8_t> descriptorWithoutReportId() {
     return d;
 }
 
-EmulatedDevice::EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale)
-    : bed_(bed), timeScale_(timeScale), core_(std::move(config)) {
+EmulatedDevice::EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale, std::string port)
+    : bed_(bed), timeScale_(timeScale), port_(port.empty() ? bed.newPort() : std::move(port)), core_(std::move(config)) {
     core_.onLeave = [this](sim::Mode target, uint16_t delayMs, bool disconnect) {
         // Called from onReport with mutex_ held.
         const auto delay = std::chrono::milliseconds(
@@ -85,7 +87,7 @@ EmulatedDevice::~EmulatedDevice() {
 }
 
 void EmulatedDevice::plugLocked() {
-    node_ = &bed_.plug(identityOf(core_),
+    node_ = &bed_.plug(identityOf(core_, port_),
                        [this](const uint8_t* data, size_t length) { return onReport(data, length); });
     nodes_.push_back(node_);
     changed_.notify_all();
@@ -165,7 +167,7 @@ EmulatedDevice::State EmulatedDevice::state() {
     return State{core_.mode(),          core_.productId(),
                  core_.bcdDevice(),     core_.upgradePassed(),
                  nodes_.size(),         node_ != nullptr ? node_->nodePath() : std::string(),
-                 core_.flash()};
+                 port_,                 core_.flash()};
 }
 
 }  // namespace iap::umock

@@ -40,9 +40,10 @@ std::vector<uint8_t> descriptorWithoutReportId();
 
 class EmulatedDevice {
 public:
-    // Plugs the device at once. switchDelay milliseconds are multiplied by
-    // timeScale before the device restarts.
-    EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale = 0.1);
+    // Plugs the device at once, into port (a new root hub port when empty),
+    // where it stays across restarts and replugs. switchDelay milliseconds
+    // are multiplied by timeScale before the device restarts.
+    EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, double timeScale = 0.1, std::string port = {});
     ~EmulatedDevice();
     EmulatedDevice(const EmulatedDevice&) = delete;
     EmulatedDevice& operator=(const EmulatedDevice&) = delete;
@@ -63,6 +64,7 @@ public:
         bool upgradePassed;
         size_t plugs;      // plugs so far, the first included
         std::string node;  // the node now plugged, "" while away
+        std::string port;
         std::vector<uint8_t> flash;
     };
     State state();
@@ -81,6 +83,7 @@ private:
 
     Testbed& bed_;
     const double timeScale_;
+    const std::string port_;
     std::mutex mutex_;
     std::condition_variable changed_;
     sim::SimBootloader core_;

@@ -81,6 +81,20 @@ void check(gboolean ok, GError* error, const char* what) {
     }
 }
 
+// "/sys/devices/usb1/1-4/1-4.2" for port "1-4.2": each hub is a USB device
+// directory of its own, named by its own chain.
+std::string usbDevicePath(const std::string& port) {
+    const size_t dash = port.find('-');
+    std::string path = "/sys/devices/usb";
+    path.append(port, 0, dash);
+    for (size_t end = port.find('.', dash); ; end = port.find('.', end + 1)) {
+        path += '/';
+        path.append(port, 0, end);
+        if (end == std::string::npos) break;
+    }
+    return path;
+}
+
 }  // namespace
 
 int enterTestbedProcess(char** argv) {
@@ -136,6 +150,11 @@ Testbed::~Testbed() {
     g_testbedExists = false;
 }
 
+std::string Testbed::newPort() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return "1-" + std::to_string(++ports_);
+}
+
 std::string Testbed::rootDir() const {
     gchar* root = umockdev_testbed_get_root_dir(bed_);
     std::string out = root;
@@ -151,9 +170,9 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     const std::vector<uint8_t> descriptors = usbDescriptors(id);
 
     Plugged dev;
-    // Each plug takes its own hub port, so several devices can be present.
-    const std::string port = "1-" + std::to_string(seq + 1);
-    dev.usb = "/sys/devices/usb1/" + port;
+    const std::string port = id.port.empty() ? "1-" + std::to_string(++ports_) : id.port;
+    const std::string devpath = port.substr(port.find('-') + 1);
+    dev.usb = usbDevicePath(port);
     dev.interface = dev.usb + "/" + port + ":1.0";
     dev.hid = dev.interface + fmt("/0003:%04X:%04X.", id.vendorId, id.productId) +
               fmt("%04X", static_cast<unsigned>(seq + 1));
@@ -173,8 +192,9 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "A: bcdDevice=" + fmt("%04x", id.bcdDevice) + "\n";
     rec += "A: manufacturer=IAP Test\n";
     rec += "A: product=" + id.product + "\n";
-    rec += "A: serial=0001\n";
+    rec += "A: serial=" + id.serial + "\n";
     rec += "A: busnum=1\nA: devnum=" + std::to_string(devnum) + "\n";
+    rec += "A: devpath=" + devpath + "\n";
     rec += "H: descriptors=" + hex(descriptors) + "\n\n";
 
     rec += "P: " + dev.interface.substr(4) + "\n";
@@ -186,7 +206,7 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "E: SUBSYSTEM=hid\nE: DRIVER=hid-generic\n";
     rec += "E: HID_ID=" + fmt("0003:%08X:%08X", id.vendorId, id.productId) + "\n";
     rec += "E: HID_NAME=IAP Test " + id.product + "\n";
-    rec += "E: HID_UNIQ=0001\n";
+    rec += "E: HID_UNIQ=" + id.serial + "\n";
     rec += "H: report_descriptor=" + hex(id.reportDescriptor) + "\n\n";
 
     rec += "P: " + dev.hidraw.substr(4) + "\n";

@@ -29,6 +29,11 @@ struct UsbHidIdentity {
     uint16_t productId = 0x5678;
     uint16_t bcdDevice = 0x0100;
     std::string product = "IAP Test Device";
+    std::string serial = "0001";
+    // The USB port chain ("1-4.2": bus 1, hub on port 4, its port 2); the
+    // sysfs tree nests the device under its hubs as Linux does. Empty: a
+    // port of its own on the root hub (newPort).
+    std::string port;
     std::vector<uint8_t> reportDescriptor;
 };
 
@@ -51,10 +56,14 @@ public:
 
     std::string rootDir() const;
 
+    // A root hub port no plug has used yet ("1-1", "1-2", ...).
+    std::string newPort();
+
     // Plugs a device: builds its sysfs tree and node, sends "add" uevents,
     // and returns the node (owned by the testbed until it is destroyed).
     // Every plug gets a new node name (/dev/hidraw0, /dev/hidraw1, ...) and
-    // a new USB device number, as a real re-enumeration does.
+    // a new USB device number, as a real re-enumeration does; the port is
+    // the identity's.
     FakeHidraw& plug(const UsbHidIdentity& identity, Responder responder);
 
     // Unplugs a device: the node hangs up, "remove" uevents go out and the
@@ -75,6 +84,7 @@ private:
     // Nodes live until the testbed goes: a client may still hold one open.
     std::vector<std::unique_ptr<FakeHidraw>> nodes_;
     int sequence_ = 0;
+    int ports_ = 0;
 };
 
 }  // namespace iap::umock

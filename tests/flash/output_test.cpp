@@ -1,0 +1,122 @@
+// The outputs of usb-iap-flash: JSON lines that jq reads back to the same
+// bytes, whatever a text holds; the board's rows, bar and tally.
+#include <gtest/gtest.h>
+
+#include "flash/outputs.h"
+#include "support/flash_rig.h"
+
+namespace iap::flash {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string base64(const std::string& bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 2]);
+        out += digits[v >> 18];
+        out += digits[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? digits[v & 63] : '=';
+    }
+    return out;
+}
+
+TEST(JsonLines, EveryKindParsesAndTextsComeBackByteForByte) {
+    test::FlashRig rig;
+    const std::string texts[] = {
+        "Upgrade error, please try again.\nError code:0xE2\nCRC error",
+        "quote \" backslash \\ tab \t cr \r",
+        std::string("control \x01\x1f del \x7f", 17),
+        "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93",
+    };
+    for (const std::string& text : texts) {
+        for (EventKind kind : {EventKind::Found, EventKind::State, EventKind::Stage, EventKind::Progress,
+                               EventKind::Result, EventKind::Summary}) {
+            Event e;
+            e.kind = kind;
+            e.port = "1-4.2";
+            e.text = text;
+            e.procedure = "upgrade";
+            e.device.path = text;
+            e.device.serialNumber = text;
+            e.bytes = 500;
+            e.total = 1000;
+            rig.out << jsonLine(e) << "\n";
+        }
+    }
+    rig.out.flush();
+    Lines expected;
+    for (const std::string& text : texts) {
+        expected.push_back("found " + base64(text) + " " + base64(text));
+        expected.push_back("state " + base64(text));
+        expected.push_back("stage " + base64(text));
+        expected.push_back("progress 50");
+        expected.push_back("result " + base64(text) + " " + base64(text));
+        expected.push_back("summary");
+    }
+    EXPECT_EQ(rig.jq(R"jq(if .event=="found" then "found \(.path|@base64) \(.serial|@base64)"
+                        elif .event=="state" then "state \(.state|@base64)"
+                        elif .event=="stage" then "stage \(.text|@base64)"
+                        elif .event=="progress" then "progress \(.percent)"
+                        elif .event=="result" then "result \(.text|@base64) \(.path|@base64)"
+                        else .event end)jq"),
+              expected);
+}
+
+TEST(Board, RowsInPortOrderWithBarRateAndTally) {
+    BoardModel model;
+    model.title = {"line", "my-product-tool", 144608, "V2.1.0"};
+    const auto apply = [&](EventKind kind, const std::string& port, auto change) {
+        Event e;
+        e.kind = kind;
+        e.port = port;
+        change(e);
+        applyToBoard(model, e);
+    };
+    apply(EventKind::State, "1-4.10", [](Event& e) { e.text = "waiting"; });
+    apply(EventKind::State, "1-4.2", [](Event& e) { e.text = "upgrading"; });
+    apply(EventKind::Progress, "1-4.2", [](Event& e) {
+        e.bytes = 72304;
+        e.total = 144608;
+        e.bytesPerSecond = 51234;
+    });
+    apply(EventKind::Result, "1-4.3", [](Event& e) {  // a passed switch is no result of the row
+        e.procedure = "to-boot";
+        e.outcome = "passed";
+        e.text = "PASS";
+    });
+    apply(EventKind::Result, "1-4.3", [](Event& e) {
+        e.procedure = "upgrade";
+        e.outcome = "device-error";
+        e.text = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
+        e.final = true;
+    });
+    apply(EventKind::State, "1-4.3", [](Event& e) { e.text = "done"; });
+    apply(EventKind::Result, "1-4.1", [](Event& e) {
+        e.procedure = "upgrade";
+        e.outcome = "passed";
+        e.text = "PASS";
+        e.final = true;
+        e.bytes = e.total = 144608;
+    });
+    apply(EventKind::State, "1-4.1", [](Event& e) { e.text = "done"; });
+
+    const Lines lines = renderBoard(model, 100);
+    EXPECT_EQ(lines, (Lines{
+        "usb-iap-flash line - my-product-tool - firmware 144608 bytes V2.1.0 - Ctrl-C stops",
+        "PORT    STATE       PROGRESS                    RATE        LAST RESULT",
+        "1-4.1   done        [####################] 100%             PASS",
+        "1-4.2   upgrading   [##########----------]  50% 51.2 kB/s",
+        "1-4.3   done                                                Upgrade error, please try again. / Erro",
+        "1-4.10  waiting",
+        "passed 1   failed 1   running 1",
+    }));
+    for (const std::string& line : renderBoard(model, 40)) EXPECT_LE(line.size(), 39u) << line;
+}
+
+}  // namespace
+}  // namespace iap::flash

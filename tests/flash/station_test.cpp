@@ -1,0 +1,315 @@
+// usb-iap-flash on the simulated bus: many devices at once, each on its own
+// thread and connection; selection by port; the switch to boot with devices
+// that come back on a new node; the line mode's once-per-plug-in rule; Ctrl-C;
+// list, the udev rule and the exit codes. Every JSON line is read back with jq.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "sim/sim_fault.h"
+#include "support/flash_rig.h"
+#include "support/sim_rig.h"
+
+namespace iap {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FlashRig;
+using test::waitFor;
+using Lines = std::vector<std::string>;
+
+constexpr uint8_t kToBoot = 0xC0, kHeader = 0xA0, kData = 0xA1;
+
+Lines sorted(Lines lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::string stateLine(const std::string& port, const std::string& state) {
+    return "\"port\":\"" + port + "\",\"state\":\"" + state + "\"";
+}
+
+TEST(FlashAll, EightDevicesAtOnceOneUnpluggedMidUpgradeFailsAlone) {
+    FlashRig rig;
+    std::vector<std::shared_ptr<sim::SimDevice>> devices;
+    for (int i = 1; i <= 8; ++i) {
+        devices.push_back(rig.plug("1-4." + std::to_string(i)));
+        devices.back()->setLatency(1ms);  // long enough for every upgrade to overlap the others
+    }
+    devices[4]->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, kData, 10));
+
+    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--json"}), 1);
+    Lines expected;
+    for (int i = 1; i <= 8; ++i) {
+        expected.push_back("1-4." + std::to_string(i) + (i == 5 ? " failed hid_get_report failed" : " passed PASS"));
+    }
+    EXPECT_EQ(sorted(rig.jq(R"jq(select(.event=="result" and .final) | "\(.port) \(.outcome) \(.text)")jq")), expected);
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | "\(.passed) \(.failed) \(.exit_code)")jq"), Lines{"7 1 1"});
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="found") | "\(.vid):\(.pid) \(.bcd_device) \(.serial)")jq"),
+              Lines(8, "1234:5679 0100 SIM0001"));
+    // Progress of each passed device up to its last figure, which the result repeats.
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="result" and .outcome=="passed") | "\(.bytes) \(.total)")jq"),
+              Lines(7, "6000 6000"));
+    for (const std::string& line : rig.jq(R"jq(select(.event=="progress") | "\(.bytes <= .total) \(.percent <= 100)")jq")) {
+        EXPECT_EQ(line, "true true");
+    }
+
+    std::vector<sim::TrafficRecord> first, last;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(devices[i]->openHandles(), 0u);
+        EXPECT_EQ(devices[i]->upgradePassed(), i != 4);
+        if (i != 4) {
+            EXPECT_EQ(rig.flashOf(*devices[i]), rig.payload);
+        }
+        const auto traffic = devices[i]->traffic();
+        first.push_back(traffic.front());
+        last.push_back(traffic.back());
+    }
+    // At once: every device had begun before any had ended.
+    const auto began = std::max_element(first.begin(), first.end(), [](auto& a, auto& b) { return a.time < b.time; });
+    const auto ended = std::min_element(last.begin(), last.end(), [](auto& a, auto& b) { return a.time < b.time; });
+    EXPECT_LT(began->time, ended->time);
+
+    const Lines record = rig.recordLines();
+    ASSERT_EQ(record.size(), 9u);  // the header row and one line per device
+    EXPECT_EQ(std::count_if(record.begin(), record.end(),
+                            [](const std::string& l) { return l.find(",upgrade,passed,PASS,0x00,1234,5679,0100,SIM0001,") != std::string::npos; }),
+              7);
+    EXPECT_EQ(std::count_if(record.begin(), record.end(),
+                            [](const std::string& l) { return l.find(",upgrade,failed,hid_get_report failed,") != std::string::npos; }),
+              1);
+}
+
+TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
+    const struct {
+        const char* name;
+        Lines args;
+        int code;
+        std::vector<bool> upgraded;  // devices on 1-4.1 .. 1-4.4
+    } cases[] = {
+        {"two ports", {"--port", "1-4.2", "--port", "1-4.4"}, 0, {false, true, false, true}},
+        {"a port left empty", {"--port", "1-4.2", "--port=1-9", "--wait", "0.2"}, 1, {false, true, false, false}},
+        {"only empty ports", {"--port", "1-9", "--wait=0.2"}, 3, {false, false, false, false}},
+        {"the first device, as the window", {}, 0, {true, false, false, false}},
+        {"every device", {"--all"}, 0, {true, true, true, true}},
+        {"every device, on one port", {"--all", "--port", "1-4.3"}, 0, {false, false, true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlashRig rig;
+        std::vector<std::shared_ptr<sim::SimDevice>> devices;
+        for (int i = 1; i <= 4; ++i) devices.push_back(rig.plug("1-4." + std::to_string(i)));
+        Lines args = c.args;
+        args.push_back("--json");
+        EXPECT_EQ(rig.runQuietly("flash", args), c.code) << rig.errText.text();
+        EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | .exit_code)jq"), Lines{std::to_string(c.code)});
+        for (size_t i = 0; i < devices.size(); ++i) {
+            EXPECT_EQ(devices[i]->upgradePassed(), c.upgraded[i]) << i;
+            EXPECT_EQ(FlashRig::commandsOf(*devices[i], kHeader), c.upgraded[i] ? 1u : 0u) << i;
+        }
+        if (c.code != 0) {
+            EXPECT_EQ(rig.jq(R"jq(select(.event=="result" and .outcome=="open-failed") | "\(.port) \(.text)")jq"),
+                      Lines{"1-9 Open Failed!"});
+        }
+    }
+    FlashRig empty;
+    EXPECT_EQ(empty.runQuietly("flash", {"--all", "--plain"}), 3);
+    EXPECT_EQ(empty.outText.text(), "passed 0, failed 0\n");
+}
+
+TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
+    FlashRig rig;
+    const bool inApp[] = {true, false, true, false};
+    std::vector<std::shared_ptr<sim::SimDevice>> devices;
+    for (int i = 0; i < 4; ++i) {
+        devices.push_back(rig.plug("1-4." + std::to_string(i + 1), inApp[i] ? sim::Mode::Application : sim::Mode::Bootloader));
+    }
+    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--to-boot", "--json"}), 0) << rig.outText.text();
+    for (int i = 0; i < 4; ++i) {
+        const std::string port = "1-4." + std::to_string(i + 1);
+        SCOPED_TRACE(port);
+        const std::string sel = R"(select(.port==")" + port + R"("))";
+        EXPECT_EQ(rig.jq(sel + R"jq( | select(.event=="result") | "\(.procedure) \(.outcome) \(.final)")jq"),
+                  (Lines{"to-boot passed false", "upgrade passed true"}));
+        // Found twice: for the switch, and for the upgrade on the node it has then.
+        const Lines found = rig.jq(sel + R"jq( | select(.event=="found") | "\(.pid) \(.path)")jq");
+        ASSERT_EQ(found.size(), 2u);
+        EXPECT_EQ(found[0].substr(0, 4), inApp[i] ? "5678" : "5679");
+        EXPECT_EQ(found[1].substr(0, 4), "5679");
+        EXPECT_EQ(found[0] != found[1], inApp[i]) << "a device that stays keeps its node";
+        EXPECT_EQ(rig.flashOf(*devices[i]), rig.payload);
+        EXPECT_EQ(FlashRig::commandsOf(*devices[i], kToBoot), 1u);
+        EXPECT_EQ(FlashRig::commandsOf(*devices[i], kHeader), 1u);
+        // No command met the application: the upgrade waited for the bootloader.
+        for (const auto& command : devices[i]->commands()) EXPECT_EQ(command.status, 0) << int(command.code);
+    }
+    const Lines record = rig.recordLines();
+    EXPECT_EQ(std::count_if(record.begin(), record.end(),
+                            [](const std::string& l) { return l.find(",to-boot,passed,PASS,") != std::string::npos; }),
+              4);
+}
+
+TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
+    test::QuietDiagnostics quiet;
+    FlashRig rig;
+    rig.start("line", {"--json"});
+    const auto seen = [&](const std::string& port, const std::string& state, size_t times) {
+        return waitFor([&] { return occurrences(rig.outText.text(), stateLine(port, state)) >= times; }, 10s);
+    };
+    // Boards whose bootloader starts at power-on, plugged one after another.
+    std::vector<std::shared_ptr<sim::SimDevice>> boards;
+    for (const std::string port : {"1-3", "1-4.1", "1-4.2"}) {
+        auto board = std::make_shared<sim::SimDevice>();
+        board->setPortChain(port);
+        board->setPowerOnMode(sim::Mode::Bootloader);
+        rig.bus.attach(board);
+        boards.push_back(board);
+        // Upgraded, restarted into its application (which the package lists
+        // too) and still there: done, and not upgraded again.
+        ASSERT_TRUE(seen(port, "done", 1)) << rig.outText.text();
+        EXPECT_EQ(boards.back()->mode(), sim::Mode::Application);
+    }
+    std::this_thread::sleep_for(100ms);  // a few more looks at the bus
+    for (auto& board : boards) EXPECT_EQ(FlashRig::commandsOf(*board, kHeader), 1u);
+
+    rig.bus.detach(boards[1]);
+    ASSERT_TRUE(seen("1-4.1", "waiting", 1));
+    rig.bus.attach(boards[1]);
+    ASSERT_TRUE(seen("1-4.1", "done", 2));
+    rig.stop.request();
+    EXPECT_EQ(rig.join(), 0);
+    EXPECT_EQ(FlashRig::commandsOf(*boards[0], kHeader), 1u);
+    EXPECT_EQ(FlashRig::commandsOf(*boards[1], kHeader), 2u);
+    EXPECT_EQ(FlashRig::commandsOf(*boards[2], kHeader), 1u);
+    for (auto& board : boards) EXPECT_EQ(rig.flashOf(*board), rig.payload);
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome)")jq"),
+              (Lines{"1-3 passed", "1-4.1 passed", "1-4.2 passed", "1-4.1 passed"}));
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | "\(.passed) \(.failed) \(.exit_code)")jq"), Lines{"4 0 0"});
+    EXPECT_EQ(rig.jq(R"jq(select(.port=="1-4.1" and .event=="state") | .state)jq"),
+              (Lines{"upgrading", "restarting", "done", "waiting", "upgrading", "restarting", "done"}));
+}
+
+TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {
+    // Devices that stop answering; each read would wait a minute.
+    test::QuietDiagnostics quiet;
+    FlashRig rig(6000, {3, 1000, 100, 1000, 60000});
+    std::vector<std::shared_ptr<sim::SimDevice>> devices;
+    for (int i = 1; i <= 3; ++i) {
+        devices.push_back(rig.plug("1-4." + std::to_string(i)));
+        devices.back()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, kData, 3));
+    }
+    rig.start("flash", {"--all", "--json"});
+    ASSERT_TRUE(waitFor([&] {
+        return std::all_of(devices.begin(), devices.end(), [](auto& d) { return FlashRig::commandsOf(*d, kData) == 4; });
+    }, 10s));
+    const auto stopped = std::chrono::steady_clock::now();
+    rig.stop.request();
+    EXPECT_EQ(rig.join(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 30s) << "well before a read's own time-out";
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.outcome) \(.text)")jq"), Lines(3, "interrupted interrupted"));
+    for (auto& d : devices) EXPECT_EQ(d->openHandles(), 0u);
+    const Lines record = rig.recordLines();
+    ASSERT_EQ(record.size(), 4u);
+    for (size_t i = 1; i < record.size(); ++i) EXPECT_NE(record[i].find(",upgrade,interrupted,"), std::string::npos);
+}
+
+TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
+    FlashRig rig;
+    rig.plug("1-4.1");
+    auto locked = rig.plug("1-4.2");
+    locked->setOpenFails(true);
+    rig.plug("1-4.3")->setDescriptor({0x06, 0x01, 0x00, 0x85, 0x01, 0xC0});  // another interface
+    auto other = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.vendorId = 0x4321});
+    rig.bus.attach(other);
+
+    EXPECT_EQ(rig.runQuietly("list"), 1);
+    const std::string out = rig.outText.text();
+    EXPECT_EQ(occurrences(out, "\n"), 3u) << out;  // heads and two devices
+    EXPECT_NE(out.find("1-4.1  1234:5679  0100  SIM0001  ready"), std::string::npos) << out;
+    EXPECT_NE(out.find("1-4.2  1234:5679  0100  SIM0001  cannot be opened: Permission denied"), std::string::npos);
+    EXPECT_NE(rig.errText.text().find("usb-iap-flash udev-rule TOOL"), std::string::npos);
+
+    FlashRig json;
+    json.plug("1-4.1");
+    json.plug("1-4.2")->setOpenFails(true);
+    EXPECT_EQ(json.runQuietly("list", {"--json"}), 1);
+    EXPECT_EQ(json.jq(R"jq("\(.event) \(.port) \(.ready) \(.problem) \(.permission)")jq"),
+              (Lines{"found 1-4.1 true null false", "found 1-4.2 false Permission denied true"}));
+    // Flashing every device: the one that cannot be opened fails with the reason.
+    EXPECT_EQ(json.runQuietly("flash", {"--all", "--json"}), 1);
+    EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.text) \(.problem)")jq")),
+              (Lines{"1-4.1 passed PASS null", "1-4.2 open-failed Open Failed! Permission denied"}));
+    const Lines record = json.recordLines();  // both attempts
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(std::count_if(record.begin(), record.end(),
+                            [](const std::string& l) { return l.find(",upgrade,open-failed,Open Failed!,,") != std::string::npos; }),
+              1);
+
+    rig.bus.detach(locked);
+    EXPECT_EQ(rig.runQuietly("list"), 0);
+    rig.bus.detach(rig.bus.devices().front());
+    EXPECT_EQ(rig.runQuietly("list"), 3);
+
+    EXPECT_EQ(rig.runQuietly("udev-rule"), 0);
+    const std::string rule = rig.outText.text().substr(rig.outText.text().find("# usb-iap-flash: access"));
+    Lines rules;
+    std::istringstream in(rule);
+    for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l[0] != '#') rules.push_back(l);
+    }
+    EXPECT_EQ(rules, (Lines{R"jq(SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1234", ATTRS{idProduct}=="5679", TAG+="uaccess")jq",
+                            R"jq(SUBSYSTEM=="usb", ATTR{idVendor}=="1234", ATTR{idProduct}=="5679", TAG+="uaccess")jq",
+                            R"jq(SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1234", ATTRS{idProduct}=="5678", TAG+="uaccess")jq",
+                            R"jq(SUBSYSTEM=="usb", ATTR{idVendor}=="1234", ATTR{idProduct}=="5678", TAG+="uaccess")jq"}));
+    EXPECT_NE(rule.find("/etc/udev/rules.d/70-usb-iap-product-tool.rules"), std::string::npos);
+}
+
+TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
+    FlashRig rig;
+    auto device = rig.plug("1-4.1");
+    const std::string tool = rig.tool.string();
+    const std::string bare = (rig.dir / "bare").string();
+    test::writeBytes(bare, test::fakeExecutable(3000));
+    const struct {
+        Lines args;
+        std::string says;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frob", tool}, "unknown command \"frob\""},
+        {{"flash"}, "flash needs a TOOL"},
+        {{"flash", tool, tool}, "one TOOL only"},
+        {{"flash", tool, "--port"}, "--port needs a value"},
+        {{"flash", tool, "--port", "1.4.2"}, "is not a USB port chain"},
+        {{"flash", tool, "--wait", "-1"}, "is not a number of seconds"},
+        {{"flash", tool, "--wait", "2s"}, "is not a number of seconds"},
+        {{"flash", tool, "--all=yes"}, "--all takes no value"},
+        {{"line", tool, "--all"}, "line takes no option --all"},
+        {{"list", tool, "--to-boot"}, "list takes no option --to-boot"},
+        {{"flash", tool, "--json", "--plain"}, "exclude each other"},
+        {{"flash", (rig.dir / "missing").string()}, "not a file"},
+        {{"flash", bare}, "no usable tool package: no package"},
+    };
+    test::QuietDiagnostics quiet;
+    for (const auto& c : cases) {
+        test::SharedText outText, errText;
+        std::ostream out(&outText), err(&errText);
+        flash::FlashIo io{rig.bus, out, err, rig.stop, nullptr};
+        EXPECT_EQ(flash::runFlashTool(c.args, io), 2) << c.says;
+        EXPECT_NE(errText.text().find(c.says), std::string::npos) << errText.text();
+    }
+    EXPECT_TRUE(device->commands().empty());
+    EXPECT_EQ(device->openCount(), 0u);
+}
+
+}  // namespace
+}  // namespace iap

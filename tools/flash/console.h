@@ -1,0 +1,26 @@
+// What the front end needs from the operating system, each behind one small
+// function (console_posix.cpp on Linux).
+#pragma once
+
+#include <functional>
+#include <ostream>
+
+namespace iap::flash {
+
+struct Console {
+    std::ostream& out;  // the program's own output
+    bool terminal;      // out is a terminal that takes cursor movements
+    int width;          // its width in characters (80 when unknown)
+};
+
+// Keeps the process's standard output for the program's own output and
+// sends what the core libraries print there (protocol and discovery
+// diagnostics) to nowhere instead.
+Console takeStandardOutput();
+
+// Calls handler on a thread of its own at the first Ctrl-C (or termination
+// request); a second one ends the process at once with code 130. Call it
+// before any other thread starts.
+void onInterrupt(std::function<void()> handler);
+
+}  // namespace iap::flash

@@ -1,0 +1,96 @@
+#include "flash/console.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <streambuf>
+#include <thread>
+
+namespace iap::flash {
+namespace {
+
+// A stream buffer writing to a file descriptor.
+class FdBuffer : public std::streambuf {
+public:
+    explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0) return traits_type::eof();
+        if (c != traits_type::eof()) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        const char* p = pbase();
+        while (p < pptr()) {
+            const ssize_t n = ::write(fd_, p, static_cast<size_t>(pptr() - p));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;  // a closed pipe: the output is lost, the devices are not
+            p += n;
+        }
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return 0;
+    }
+
+private:
+    int fd_;
+    char buffer_[8192];
+};
+
+}  // namespace
+
+Console takeStandardOutput() {
+    std::fflush(stdout);
+    const int own = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, 1);
+        ::close(null);
+    }
+    const int fd = own >= 0 ? own : 2;
+    static FdBuffer buffer(fd);
+    static std::ostream out(&buffer);
+    const char* term = std::getenv("TERM");
+    const bool terminal = ::isatty(fd) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
+    winsize size{};
+    const int width = ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    return {out, terminal, width};
+}
+
+void onInterrupt(std::function<void()> handler) {
+    // A handler of our own, never run (the signals are blocked), replaces an
+    // inherited "ignore" (a shell starts background jobs so): an ignored
+    // signal would be dropped instead of waiting for sigwait.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // Blocked here, the signals stay blocked in every thread started later
+    // and reach only the waiting thread below.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread([set, handler = std::move(handler)] {
+        int received = 0;
+        if (sigwait(&set, &received) != 0) return;
+        handler();
+        if (sigwait(&set, &received) == 0) std::_Exit(130);
+    }).detach();
+}
+
+}  // namespace iap::flash

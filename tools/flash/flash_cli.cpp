@@ -1,0 +1,323 @@
+#include "flash/flash_cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include "bytes/firmware_image.h"
+#include "bytes/hex.h"
+#include "flash/outputs.h"
+#include "flash/station_bus.h"
+#include "link/hid_node.h"
+#include "package/package_format.h"
+#include "package/package_loader.h"
+
+namespace iap::flash {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+constexpr const char* kUsage =
+    "usage: usb-iap-flash COMMAND TOOL [OPTION]...\n"
+    "\n"
+    "TOOL is a product's tool file: the tool executable with its package appended.\n"
+    "\n"
+    "  list TOOL [--json]\n"
+    "      every attached device that matches the package: path, USB port, VID:PID,\n"
+    "      bcdDevice, serial; a device that cannot be opened with the reason\n"
+    "  flash TOOL [--all] [--port P]... [--wait S] [--to-boot] [--json | --plain]\n"
+    "      upgrades the first matching device, as the window does; with --all every\n"
+    "      matching device at once; --port P the device on USB port P (\"1-4.2\"),\n"
+    "      again for more ports; --wait S waits up to S seconds for devices to\n"
+    "      arrive (without it: the package's search time-out, or for --all only the\n"
+    "      devices present); --to-boot first switches each device to its bootloader\n"
+    "  line TOOL [--port P]... [--to-boot] [--json | --plain]\n"
+    "      production line until Ctrl-C: each device is upgraded once it is plugged in\n"
+    "  udev-rule TOOL\n"
+    "      the udev rule that gives the logged-in user access to the package's devices\n"
+    "\n"
+    "  --json   one JSON object per line and event\n"
+    "  --plain  plain lines, also on a terminal (the default elsewhere)\n"
+    "\n"
+    "Exit codes: 0 every selected device passed, 1 any failed, 2 usage or package\n"
+    "error, 3 no device was found.\n";
+
+struct Options {
+    std::string command, tool;
+    bool all = false, toBoot = false, json = false, plain = false;
+    std::vector<std::string> ports;
+    std::optional<double> waitSeconds;
+};
+
+// The options each command takes.
+bool takes(const std::string& command, const std::string& option) {
+    static const std::set<std::string> list = {"--json"};
+    static const std::set<std::string> flash = {"--all", "--port", "--wait", "--to-boot", "--json", "--plain"};
+    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain"};
+    if (command == "list") return list.count(option) > 0;
+    if (command == "flash") return flash.count(option) > 0;
+    if (command == "line") return line.count(option) > 0;
+    return false;
+}
+
+std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
+    Options o;
+    if (args.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    o.command = args[0];
+    if (o.command != "list" && o.command != "flash" && o.command != "line" && o.command != "udev-rule") {
+        error = "unknown command \"" + o.command + "\"";
+        return std::nullopt;
+    }
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string word = args[i];
+        if (word.rfind("--", 0) != 0 || word == "--") {
+            if (!o.tool.empty()) {
+                error = "one TOOL only (\"" + o.tool + "\", then \"" + word + "\")";
+                return std::nullopt;
+            }
+            o.tool = word;
+            continue;
+        }
+        std::optional<std::string> value;
+        if (const size_t eq = word.find('='); eq != std::string::npos) {
+            value = word.substr(eq + 1);
+            word.resize(eq);
+        }
+        if (!takes(o.command, word)) {
+            error = o.command + " takes no option " + word;
+            return std::nullopt;
+        }
+        const bool needsValue = word == "--port" || word == "--wait";
+        if (needsValue && !value) {
+            if (i + 1 >= args.size()) {
+                error = word + " needs a value";
+                return std::nullopt;
+            }
+            value = args[++i];
+        } else if (!needsValue && value) {
+            error = word + " takes no value";
+            return std::nullopt;
+        }
+        if (word == "--all") o.all = true;
+        else if (word == "--to-boot") o.toBoot = true;
+        else if (word == "--json") o.json = true;
+        else if (word == "--plain") o.plain = true;
+        else if (word == "--port") {
+            if (!isPortChain(*value)) {
+                error = "--port \"" + *value + "\" is not a USB port chain (like 1-4.2)";
+                return std::nullopt;
+            }
+            o.ports.push_back(*value);
+        } else if (word == "--wait") {
+            size_t used = 0;
+            double seconds = -1;
+            try {
+                seconds = std::stod(*value, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used != value->size() || !(seconds >= 0) || seconds > 86400) {
+                error = "--wait \"" + *value + "\" is not a number of seconds from 0 to 86400";
+                return std::nullopt;
+            }
+            o.waitSeconds = seconds;
+        }
+    }
+    if (o.tool.empty()) {
+        error = o.command + " needs a TOOL";
+        return std::nullopt;
+    }
+    if (o.json && o.plain) {
+        error = "--json and --plain exclude each other";
+        return std::nullopt;
+    }
+    return o;
+}
+
+// Loads the package of the tool file into state; false (said on err) when
+// there is none to use.
+bool loadTool(const std::string& tool, AppState& state, std::ostream& err) {
+    state.executablePath = tool;
+    try {
+        if (!fs::is_regular_file(tool)) {
+            err << "usb-iap-flash: " << tool << ": not a file\n";
+            return false;
+        }
+        // The reason first, in our own words; the loader then takes the
+        // package as the window does (images decoded too).
+        const PackageParse parse = parsePackage(ReadWholeFile(tool));
+        if (!parse.package) {
+            err << "usb-iap-flash: " << tool << ": no usable tool package: " << parse.error << "\n";
+            return false;
+        }
+        const TextureMaker noTextures = [](DecodedImage&& image) {
+            return std::make_shared<ITexture>(0, static_cast<float>(image.width), static_cast<float>(image.height));
+        };
+        if (!LoadPackage(state, noTextures)) {
+            err << "usb-iap-flash: " << tool << ": no usable tool package (its images do not decode)\n";
+            return false;
+        }
+    } catch (const std::exception& e) {
+        err << "usb-iap-flash: " << tool << ": " << e.what() << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::string toolNameOf(const std::string& tool) { return fs::path(tool).filename().string(); }
+
+constexpr const char* kPermissionHint =
+    "Permission denied: the udev rule that `usb-iap-flash udev-rule TOOL` prints gives the\n"
+    "logged-in user access (see the README, \"Device access\").\n";
+
+int listCommand(const Options& o, const AppState& state, FlashIo& io) {
+    StationBus bus(io.bus, io.stop);
+    bus.init();
+    const std::vector<ListedDevice> devices = listDevices(bus, state.deviceIds);
+    bus.exit();
+    bool permission = false;
+    size_t notReady = 0;
+    if (o.json) {
+        for (const ListedDevice& d : devices) {
+            Event e;
+            e.kind = EventKind::Found;
+            e.port = portKey(d.info);
+            e.device = d.info;
+            e.ready = d.ready;
+            e.problem = d.problem;
+            io.out << jsonLine(e) << "\n";
+        }
+    } else {
+        std::vector<std::vector<std::string>> table = {{"PATH", "PORT", "VID:PID", "BCD", "SERIAL", "STATE"}};
+        for (const ListedDevice& d : devices) {
+            table.push_back({d.info.path, d.info.portChain.empty() ? "-" : d.info.portChain,
+                             hexText(d.info.vendorId, 4) + ":" + hexText(d.info.productId, 4),
+                             hexText(d.info.releaseNumber, 4), d.info.serialNumber.empty() ? "-" : d.info.serialNumber,
+                             d.ready ? "ready" : "cannot be opened: " + d.problem.reason});
+        }
+        std::vector<size_t> widths(table[0].size(), 0);
+        for (const auto& row : table) {
+            for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+        }
+        if (!devices.empty()) {
+            for (const auto& row : table) {
+                std::string line;
+                for (size_t c = 0; c < row.size(); ++c) {
+                    line += row[c];
+                    if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+                }
+                io.out << line << "\n";
+            }
+        }
+    }
+    for (const ListedDevice& d : devices) {
+        notReady += d.ready ? 0 : 1;
+        permission = permission || d.problem.permission;
+    }
+    if (devices.empty()) io.err << "usb-iap-flash: no attached device matches the package of " << o.tool << "\n";
+    if (permission) io.err << kPermissionHint;
+    io.out.flush();
+    if (devices.empty()) return 3;
+    return notReady > 0 ? 1 : 0;
+}
+
+int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
+    UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
+    std::unique_ptr<Output> output;
+    if (o.json) {
+        output = makeJsonOutput(io.out);
+    } else if (io.terminal && !o.plain) {
+        const ImageHeaderView header = readImageHeader(state.firmware);
+        output = makeBoardOutput(io.out, io.width,
+                                 {o.command, toolNameOf(o.tool), static_cast<uint32_t>(header.actualPayloadLength),
+                                  header.swVersion});
+    } else {
+        output = makePlainOutput(io.out);
+    }
+    StationBus bus(io.bus, io.stop);
+    bus.init();
+    const Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
+    Tally tally;
+    if (o.command == "line") {
+        tally = runLine(station);
+    } else {
+        milliseconds wait(state.settings.searchDeviceTimeout);
+        if (o.all && o.ports.empty()) wait = milliseconds(0);
+        if (o.waitSeconds) wait = milliseconds(static_cast<long long>(*o.waitSeconds * 1000.0 + 0.5));
+        if (!o.ports.empty()) tally = flashPorts(station, wait);
+        else if (o.all) tally = flashAll(station, wait);
+        else tally = flashFirst(station, wait);
+    }
+    bus.exit();
+    const int code = exitCodeOf(tally);
+    Event summary;
+    summary.kind = EventKind::Summary;
+    summary.passed = tally.passed;
+    summary.failed = tally.failed;
+    summary.exitCode = code;
+    output->emit(summary);
+    output->finish();
+    if (code == 3) io.err << "usb-iap-flash: no device of the package of " << o.tool << " was found\n";
+    if (io.stop.requested()) io.err << "usb-iap-flash: interrupted\n";
+    return code;
+}
+
+}  // namespace
+
+std::string udevRule(const std::vector<DeviceIdEntry>& entries, const std::string& toolName) {
+    std::string name;
+    for (char c : toolName) name += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '-';
+    std::string rule =
+        "# usb-iap-flash: access for the logged-in user to the devices of " + toolName + ",\n"
+        "# as HID nodes (hidraw) and as USB devices (usb). Save this as\n"
+        "#   /etc/udev/rules.d/70-usb-iap-" + name + ".rules\n"
+        "# (before 73-seat-late.rules, which applies uaccess), then run\n"
+        "#   sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+        "# and plug the devices in again.\n";
+    std::set<std::pair<uint16_t, uint16_t>> done;
+    const auto lower = [](uint16_t v) {
+        std::string t = hexText(v, 4);
+        std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return std::tolower(c); });
+        return t;
+    };
+    for (const DeviceIdEntry& e : entries) {
+        if (!done.insert({e.vendorId, e.productId}).second) continue;
+        const std::string vid = lower(e.vendorId), pid = lower(e.productId);
+        rule += "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" + vid + "\", ATTRS{idProduct}==\"" + pid +
+                "\", TAG+=\"uaccess\"\n";
+        rule += "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"" + vid + "\", ATTR{idProduct}==\"" + pid +
+                "\", TAG+=\"uaccess\"\n";
+    }
+    return rule;
+}
+
+int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        io.out << kUsage;
+        return 0;
+    }
+    std::string error;
+    const std::optional<Options> options = parse(args, error);
+    if (!options) {
+        io.err << "usb-iap-flash: " << error << "\n\n" << kUsage;
+        return 2;
+    }
+    AppState state;
+    if (!loadTool(options->tool, state, io.err)) return 2;
+    if (options->command == "udev-rule") {
+        io.out << udevRule(state.deviceIds, toolNameOf(options->tool));
+        return 0;
+    }
+    if (options->command == "list") return listCommand(*options, state, io);
+    return stationCommand(*options, state, io);
+}
+
+}  // namespace iap::flash

@@ -1,0 +1,86 @@
+// The station: the upgrade and switch-to-boot procedures of the window run on
+// many devices at once, each device with its own connection, engine, reporter
+// and thread, keyed by the USB port chain it is plugged into.
+//
+//   flashFirst  the first matching device, found as the window finds it
+//   flashPorts  the device on each given port, each awaited until the wait ends
+//   flashAll    every matching device present, and those that arrive within the wait
+//   runLine     until stopped: each device as soon as it is plugged in, once
+//               per plug-in
+//
+// With toBoot each device first gets the switch to bootloader. A device that
+// then leaves the bus is awaited on its port until switchDelay + returnMargin
+// after it accepted the switch; one still there switchDelay + leaveMargin
+// after that is in its bootloader already. Either way it is upgraded next.
+//
+// In line mode a port whose upgrade passed is "restarting" for the same
+// time: the board restarts into its new firmware, and a device seen on that
+// port meanwhile is that board, not a new one. A port is ready for the next
+// board ("waiting") once it is empty; a board left on it is "done".
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "flash/events.h"
+#include "flash/stop_signal.h"
+#include "link/device_bus.h"
+#include "link/device_id.h"
+#include "package/app_state.h"
+#include "upgrade/upgrade_record.h"
+
+namespace iap::flash {
+
+struct StationTiming {
+    std::chrono::milliseconds poll{100};          // between two looks at the bus
+    std::chrono::milliseconds leaveMargin{1000};  // after switchDelay: a device still there stays
+    std::chrono::milliseconds returnMargin{3000};  // after switchDelay: a device that left is back
+    // A device that fails the checks is tried again for this long after it
+    // appeared (its node may not be ready, its access rights not yet given).
+    std::chrono::milliseconds openGrace{1000};
+    std::chrono::milliseconds progressInterval{100};  // at most one progress event per device
+};
+
+struct Station {
+    const AppState& tool;     // firmware, device IDs, settings
+    std::string toolName;     // the upgrade record's tool column
+    DeviceBus& bus;           // a StationBus over the machine's or the simulated bus
+    Output& output;
+    UpgradeRecord* record;    // one line per attempt; none when null
+    const StopSignal& stop;
+    StationTiming timing;
+    bool toBoot = false;
+    std::vector<std::string> ports;  // the ports to work on; empty: every port
+};
+
+struct Tally {
+    int passed = 0;
+    int failed = 0;  // interrupted runs included
+    int seen = 0;    // devices opened, or found and not openable
+};
+
+// 0 when every device passed, 1 when any failed, 3 when no device was seen.
+int exitCodeOf(const Tally& tally);
+
+Tally flashFirst(const Station& station, std::chrono::milliseconds wait);
+Tally flashPorts(const Station& station, std::chrono::milliseconds wait);
+Tally flashAll(const Station& station, std::chrono::milliseconds wait);
+Tally runLine(const Station& station);
+
+// The key of a device: its port chain, or its path when the port is unknown.
+std::string portKey(const HidDeviceInfo& device);
+
+// True when the device's vendor and product IDs are those of an entry.
+bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries);
+
+// Every attached device with the package's IDs that is the package's
+// interface (usage page 0xFF00, report ID) or cannot be opened to tell.
+struct ListedDevice {
+    HidDeviceInfo info;
+    bool ready = false;
+    OpenProblem problem;  // when not ready
+};
+std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries);
+
+}  // namespace iap::flash

@@ -1,0 +1,41 @@
+// The device bus as the station uses it from one thread per device:
+//  - enumeration, opening and the other bus calls run one at a time (hidapi
+//    keeps the last error of hid_enumerate and hid_open_path in one global,
+//    and the simulated bus's list is shared as well);
+//  - every device it opens gives up its waits when the stop signal is set: a
+//    read waits in slices of at most kReadSliceMs and fails (-1, as an
+//    unplugged device does) once a stop is requested, a write fails at once.
+// It also lists every path once: hidapi lists a node once per top-level
+// collection of its report descriptor.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "flash/stop_signal.h"
+#include "link/device_bus.h"
+
+namespace iap::flash {
+
+inline constexpr int kReadSliceMs = 50;
+
+class StationBus : public DeviceBus {
+public:
+    StationBus(DeviceBus& inner, const StopSignal& stop) : inner_(inner), stop_(stop) {}
+
+    int init() override;
+    void exit() override;
+    std::vector<HidDeviceInfo> enumerate() override;
+    std::unique_ptr<HidDevice> openPath(const std::string& path) override;
+    std::vector<UsbDeviceDescriptor> usbDevices() override;
+    OpenProblem openProblem(const std::string& path) override;
+
+private:
+    DeviceBus& inner_;
+    const StopSignal& stop_;
+    std::mutex mutex_;
+};
+
+}  // namespace iap::flash
