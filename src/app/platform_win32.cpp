@@ -12,20 +12,13 @@
 #include <gl_loader.h>
 
 #include "app/platform.h"
+#include "bytes/wide_text.h"
 #include "app/platform_win32.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 namespace iap {
 namespace {
-
-std::wstring wide(const char* utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 // 100-nanosecond ticks of the system time, in microseconds.
 int64_t wallClockMicros() {
@@ -52,7 +45,7 @@ public:
 
     bool initWindowSystem() override {
         instance_ = GetModuleHandleW(nullptr);
-        className_ = wide(kWin32ClassName);
+        className_ = wideFromUtf8(kWin32ClassName);
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(WNDCLASSEXW);
         wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -74,7 +67,7 @@ public:
     bool createWindow(const WindowSpec& spec) override {
         const SIZE outer = win32OuterSize(spec.clientWidth, spec.clientHeight);
         theWindow = this;
-        const std::wstring title = wide(spec.title);
+        const std::wstring title = wideFromUtf8(spec.title);
         hwnd_ = CreateWindowExW(0, className_.c_str(), title.c_str(), kWin32WindowStyle, spec.x, spec.y, outer.cx,
                                 outer.cy, nullptr, nullptr, instance_, nullptr);
         if (!hwnd_) return false;

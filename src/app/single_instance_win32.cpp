@@ -6,14 +6,12 @@
 #include <string>
 
 #include "app/single_instance.h"
+#include "bytes/wide_text.h"
 
 namespace iap {
 
 InstanceLock acquireInstanceLock(const std::string& name) {
-    std::wstring wname(name.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wname.data(), static_cast<int>(wname.size()));
-    wname.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, wname.c_str());
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, wideFromUtf8(name).c_str());
     if (!mutex) return InstanceLock::Unavailable;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);

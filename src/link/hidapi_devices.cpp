@@ -2,6 +2,8 @@
 
 #include <hidapi.h>
 
+#include "bytes/wide_text.h"
+
 #include "link/hid_node.h"
 
 namespace iap {
@@ -9,29 +11,6 @@ namespace {
 
 std::string textOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
-// hidapi hands out wide strings; the rest of the tool speaks UTF-8.
-std::string utf8(const wchar_t* text) {
-    std::string out;
-    for (; text && *text; ++text) {
-        const uint32_t c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x110000) {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 class HidapiDevice : public HidDevice {
 public:
@@ -65,7 +44,7 @@ std::vector<HidDeviceInfo> hidapiEnumerate() {
         info.productId = it->product_id;
         info.usagePage = it->usage_page;
         info.releaseNumber = it->release_number;
-        info.serialNumber = utf8(it->serial_number);
+        info.serialNumber = utf8FromWide(it->serial_number);  // hidapi speaks wide, the tool UTF-8
         info.portChain = hidNodePortChain(info.path);
         list.push_back(std::move(info));
     }

@@ -1,4 +1,5 @@
 #include "flash/console.h"
+#include "flash/fd_buffer.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -11,42 +12,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <streambuf>
 #include <thread>
 
 namespace iap::flash {
 namespace {
 
-// A stream buffer writing to a file descriptor.
-class FdBuffer : public std::streambuf {
-public:
-    explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (sync() != 0) return traits_type::eof();
-        if (c != traits_type::eof()) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
+long writeSome(int fd, const char* data, size_t size) {
+    for (;;) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        return static_cast<long>(n);
     }
-    int sync() override {
-        const char* p = pbase();
-        while (p < pptr()) {
-            const ssize_t n = ::write(fd_, p, static_cast<size_t>(pptr() - p));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;  // a closed pipe: the output is lost, the devices are not
-            p += n;
-        }
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return 0;
-    }
-
-private:
-    int fd_;
-    char buffer_[8192];
-};
+}
 
 }  // namespace
 
@@ -59,7 +36,7 @@ Console takeStandardOutput() {
         ::close(null);
     }
     const int fd = own >= 0 ? own : 2;
-    static FdBuffer buffer(fd);
+    static FdBuffer buffer(fd, &writeSome);
     static std::ostream out(&buffer);
     const char* term = std::getenv("TERM");
     const bool terminal = ::isatty(fd) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;

@@ -4,42 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <streambuf>
 
 #include "flash/console.h"
+#include "flash/fd_buffer.h"
 
 namespace iap::flash {
 namespace {
 
-// A stream buffer writing to a C runtime file descriptor.
-class FdBuffer : public std::streambuf {
-public:
-    explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (sync() != 0) return traits_type::eof();
-        if (c != traits_type::eof()) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    int sync() override {
-        const char* p = pbase();
-        while (p < pptr()) {
-            const int n = ::_write(fd_, p, static_cast<unsigned>(pptr() - p));
-            if (n <= 0) break;  // a closed pipe: the output is lost, the devices are not
-            p += n;
-        }
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return 0;
-    }
-
-private:
-    int fd_;
-    char buffer_[8192];
-};
+long writeSome(int fd, const char* data, size_t size) {
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
 
 std::function<void()>* g_interrupt = nullptr;
 LONG g_interrupts = 0;
@@ -61,7 +35,7 @@ Console takeStandardOutput() {
     (void)null;
     const int fd = own >= 0 ? own : 2;
     ::_setmode(fd, 0x8000 /* _O_BINARY: the program writes its own line ends */);
-    static FdBuffer buffer(fd);
+    static FdBuffer buffer(fd, &writeSome);
     static std::ostream out(&buffer);
     // A console that takes cursor movements: virtual terminal processing on.
     bool terminal = false;
