@@ -28,12 +28,14 @@ if(IAP_GUI)
   add_library(iap_dep_gl INTERFACE)
   target_link_libraries(iap_dep_gl INTERFACE PkgConfig::EPOXY)
 
-  # Dear ImGui's GLFW and OpenGL3 back-ends from Debian's back-end sources,
-  # with the GL entry points through libepoxy. Not our code: no -Werror.
+  # Dear ImGui's GLFW, OpenGL3 and OpenGL2 (OpenGL 1.1 calls, for older
+  # contexts) back-ends from Debian's back-end sources, with the GL entry
+  # points through libepoxy. Not our code: no -Werror.
   set(_backends /usr/share/doc/libimgui-dev/examples/backends)
   add_library(iap_imgui_backends STATIC
     ${_backends}/imgui_impl_glfw.cpp
-    ${_backends}/imgui_impl_opengl3.cpp)
+    ${_backends}/imgui_impl_opengl3.cpp
+    ${_backends}/imgui_impl_opengl2.cpp)
   target_compile_definitions(iap_imgui_backends PRIVATE IMGUI_IMPL_OPENGL_LOADER_CUSTOM)
   target_compile_options(iap_imgui_backends PRIVATE -include epoxy/gl.h -w)
   target_include_directories(iap_imgui_backends PUBLIC /usr/include/imgui/backends)

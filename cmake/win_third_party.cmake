@@ -7,7 +7,7 @@
 #                    implementation is src/package/stb_image_build.cpp)
 #   iap_win_hidapi   hidapi, Windows back-end (windows/hid.c)
 #   iap_win_libusb   libusb-1.0, WinUSB and UsbDk back-ends
-#   iap_win_imgui    Dear ImGui core + Win32 and OpenGL3 back-ends
+#   iap_win_imgui    Dear ImGui core + Win32, OpenGL3 and OpenGL2 back-ends
 #   iap_win_gl       our GL loader (win/gl_loader.h) and GL declarations
 #                    (win/win_gl.h) for the back-end and the tool
 #   iap_win_platform compile definitions for our own Windows code
@@ -111,7 +111,8 @@ target_compile_options(iap_win_libusb PRIVATE ${_quiet})
 # --- Dear ImGui -----------------------------------------------------------------
 # Our GL loader (win/gl_loader.cpp) defines the entry-point table the OpenGL3
 # back-end calls through; the back-end takes its GL declarations from
-# win/win_gl.h and never compiles its own loader (imgl3wInit).
+# win/win_gl.h and never compiles its own loader (imgl3wInit). The OpenGL2
+# back-end calls opengl32.dll's own OpenGL 1.1 exports.
 add_library(iap_win_gl STATIC ${IAP_WIN_DIR}/gl_loader.cpp)
 target_include_directories(iap_win_gl SYSTEM PUBLIC ${_imgui} ${_imgui}/backends)
 target_include_directories(iap_win_gl PUBLIC ${IAP_WIN_DIR})
@@ -121,7 +122,8 @@ target_link_libraries(iap_win_gl PUBLIC opengl32 PRIVATE iap_win_platform)
 add_library(iap_win_imgui STATIC
   ${_imgui}/imgui.cpp ${_imgui}/imgui_draw.cpp ${_imgui}/imgui_tables.cpp
   ${_imgui}/imgui_widgets.cpp
-  ${_imgui}/backends/imgui_impl_win32.cpp ${_imgui}/backends/imgui_impl_opengl3.cpp)
+  ${_imgui}/backends/imgui_impl_win32.cpp ${_imgui}/backends/imgui_impl_opengl3.cpp
+  ${_imgui}/backends/imgui_impl_opengl2.cpp)
 target_compile_options(iap_win_imgui PRIVATE ${_quiet})
 target_compile_definitions(iap_win_imgui PUBLIC IMGUI_IMPL_OPENGL_LOADER_CUSTOM)
 set_source_files_properties(${_imgui}/backends/imgui_impl_opengl3.cpp PROPERTIES

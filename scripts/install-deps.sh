@@ -14,6 +14,8 @@ PACKAGES=(
   # window
   libimgui-dev libglfw3-dev libepoxy-dev libgl-dev libgl1-mesa-dri
   libfontconfig-dev fonts-wqy-microhei
+  # Liberation Sans (Arial's metrics): the Windows tool's fallback font under Wine
+  fonts-liberation
   # device access
   libhidapi-dev libusb-1.0-0-dev
   # real HID/USB stack under test

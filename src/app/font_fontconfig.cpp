@@ -39,12 +39,14 @@ std::optional<FontFile> matchFont(const char* pattern) {
     return found;
 }
 
-ImFont* addToolFont(ImFontAtlas& atlas) {
+ImFont* addToolFont(ImFontAtlas& atlas, std::string* path) {
     std::optional<FontFile> file = matchFont("SimHei:lang=zh-cn");
     if (!file) return nullptr;
     ImFontConfig config;
     config.FontNo = file->faceIndex;
-    return atlas.AddFontFromFileTTF(file->path.c_str(), 36.0f, &config, toolGlyphRanges());
+    ImFont* font = atlas.AddFontFromFileTTF(file->path.c_str(), kToolFontPixels, &config, toolGlyphRanges());
+    if (font && path) *path = file->path;
+    return font;
 }
 
 }  // namespace iap

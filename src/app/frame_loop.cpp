@@ -2,7 +2,6 @@
 
 #include "package/gl_api.h"
 #include <imgui.h>
-#include <imgui_impl_opengl3.h>
 
 #include <thread>
 
@@ -45,11 +44,13 @@ void runFrameLoop(Shell& shell) {
         if (!platform.pumpMessages()) break;
         pacer.pace();
 
-        ImGui_ImplOpenGL3_NewFrame();
+        rendererNewFrame(shell.gl.backEnd);
         platform.newImGuiFrame();
         basic_logg->info("ImGui_ImplOpenGL3_NewFrame OK");
 
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        // OpenGL 3.0's call: the window's own framebuffer is the only one
+        // the tool draws to, so an older context has nothing to rebind.
+        if (shell.gl.backEnd == GlRenderer::OpenGL3) glBindFramebuffer(GL_FRAMEBUFFER, 0);
         glViewport(0, 0, kClientWidth, kClientHeight);
         glClearColor(0.1f, 0.1f, 0.1f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -65,7 +66,7 @@ void runFrameLoop(Shell& shell) {
         ImGui::Render();
         glViewport(0, 0, static_cast<GLsizei>(platform.clientWidth()),
                    static_cast<GLsizei>(platform.clientHeight()));
-        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+        renderDrawData(shell.gl.backEnd, ImGui::GetDrawData());
         basic_logg->info("ImGui_ImplOpenGL3_RenderDrawData OK");
 
         platform.swapBuffers();

@@ -36,7 +36,11 @@ bool main_init(Shell& shell, int argc, char** argv) {
     ApplyTheme();
     basic_logger->info("Theme OK");
 
-    addToolFont(*io.Fonts);
+    std::string fontFile;
+    if (addToolFont(*io.Fonts, &fontFile))
+        basic_logger->info("Font {}, {:.0f} px", fontFile, kToolFontPixels);
+    else
+        basic_logger->info("Font built-in, 13 px");
     basic_logger->info("Font OK");
 
     shell.pool = std::make_unique<ThreadPool>(10);
@@ -52,7 +56,10 @@ bool main_init(Shell& shell, int argc, char** argv) {
     }
     basic_logger->info("UI thread OK");
 
-    shell.packageValid = LoadPackage(shell.state, makeGlTexture);
+    const bool anyTextureSize = shell.gl.anyTextureSize;
+    shell.packageValid = LoadPackage(shell.state, [anyTextureSize](DecodedImage&& image) {
+        return makeGlTexture(std::move(image), anyTextureSize);
+    });
     if (!shell.packageValid) {
         shell.reporter->postTips(kCorruptPackage);
         shell.reporter->postMsg(kCorruptPackage);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace iap {
 
@@ -33,6 +34,16 @@ public:
     virtual bool createWindow(const WindowSpec& spec) = 0;
     // Makes the window's GL context current on this thread. False on failure.
     virtual bool makeContextCurrent() = 0;
+    // Why the window's GL context could not be made, after createWindow or
+    // makeContextCurrent failed for want of one ("" otherwise).
+    virtual std::string glFailure() const { return {}; }
+    // The entry points of Dear ImGui's OpenGL3 back-end that the current
+    // context lacks, comma-separated ("" when it has them all, or when the
+    // GL library resolves them by the context's version, as libepoxy does).
+    virtual std::string missingOpenGL3EntryPoints() const { return {}; }
+    // Tells the user why the tool cannot run: standard error; a message box
+    // on Windows, where a windowed program has no console.
+    virtual void showError(const std::string& text);
     // Dear ImGui platform back-end for this window.
     virtual bool initImGui() = 0;
     virtual void newImGuiFrame() = 0;

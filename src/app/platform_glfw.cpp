@@ -4,6 +4,7 @@
 #include <imgui_impl_glfw.h>
 
 #include <cstdio>
+#include <string>
 
 #include "app/platform.h"
 #include "app/window_icon.h"
@@ -21,6 +22,7 @@ public:
     bool initWindowSystem() override {
         glfwSetErrorCallback([](int code, const char* text) {
             std::fprintf(stderr, "GLFW error 0x%X: %s\n", static_cast<unsigned>(code), text);
+            lastError() = text ? text : "";
         });
         initialised_ = glfwInit() == GLFW_TRUE;
         if (!initialised_) return false;
@@ -40,8 +42,14 @@ public:
 
     bool createWindow(const WindowSpec& spec) override {
         if (!initialised_) return false;
+        lastError().clear();
         window_ = glfwCreateWindow(spec.clientWidth, spec.clientHeight, spec.title, nullptr, nullptr);
-        if (!window_) return false;
+        if (!window_) {
+            // GLFW makes the window and its context in one: with a display
+            // (glfwInit succeeded), what fails here is the GL context.
+            glFailure_ = lastError().empty() ? "GLFW made no window with an OpenGL context" : lastError();
+            return false;
+        }
         glfwSetWindowUserPointer(window_, this);
         glfwSetFramebufferSizeCallback(window_, &GlfwPlatform::onSize);
         glfwSetWindowPos(window_, spec.x, spec.y);
@@ -63,6 +71,8 @@ public:
         glfwMakeContextCurrent(window_);
         return glfwGetCurrentContext() == window_;
     }
+
+    std::string glFailure() const override { return glFailure_; }
 
     bool initImGui() override { return imguiUp_ = ImGui_ImplGlfw_InitForOpenGL(window_, true); }
     void newImGuiFrame() override { ImGui_ImplGlfw_NewFrame(); }
@@ -102,6 +112,13 @@ private:
         self->height_ = static_cast<uint32_t>(h);
     }
 
+    // The text of GLFW's last error (its callback takes no user pointer).
+    static std::string& lastError() {
+        static std::string text;
+        return text;
+    }
+
+    std::string glFailure_;
     bool initialised_ = false;
     bool imguiUp_ = false;
     GLFWwindow* window_ = nullptr;

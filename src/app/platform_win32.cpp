@@ -76,16 +76,31 @@ public:
         return true;
     }
 
-    // openGLDevice, then the context made current and initWGL.
+    // openGLDevice, then the context made current and initWGL. On failure
+    // glFailure() says which step failed and the system's error code.
     bool makeContextCurrent() override {
-        if (!hwnd_ || !openGLDevice(hwnd_, &dc_)) {
+        glFailure_.clear();
+        if (!hwnd_ || !openGLDevice(hwnd_, &dc_) || !glrc_ || !current()) {
+            if (glFailure_.empty()) glFailure_ = "no window";
             closeGLDevice(hwnd_, dc_);
             dc_ = nullptr;
             return false;
         }
-        wglMakeCurrent(dc_, glrc_);
-        initWGL();
-        return true;
+        return initWGL();
+    }
+
+    std::string glFailure() const override { return glFailure_; }
+    std::string missingOpenGL3EntryPoints() const override { return missingOpenGL3_; }
+
+    void showError(const std::string& text) override {
+        Platform::showError(text);
+        // The window destroyed before has posted WM_QUIT, which would end
+        // the message box's own loop at once.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        MessageBoxW(nullptr, wideFromUtf8(text).c_str(), wideFromUtf8(kWin32ClassName).c_str(),
+                    MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     }
 
     bool initImGui() override { return imguiUp_ = ImGui_ImplWin32_Init(hwnd_); }
@@ -136,11 +151,23 @@ private:
     bool openGLDevice(HWND hwnd, HDC* dc) {
         HDC hdc = GetDC(hwnd);
         *dc = hdc;
+        if (!hdc) return failed("GetDC");
         PIXELFORMATDESCRIPTOR pfd = win32PixelFormat();
         const int format = ChoosePixelFormat(hdc, &pfd);
-        if (format == 0 || SetPixelFormat(hdc, format, &pfd) == FALSE) return false;
+        if (format == 0) return failed("ChoosePixelFormat");
+        if (SetPixelFormat(hdc, format, &pfd) == FALSE) return failed("SetPixelFormat");
         if (!glrc_) glrc_ = wglCreateContext(hdc);
-        return true;
+        return glrc_ ? true : failed("wglCreateContext");
+    }
+
+    bool current() { return wglMakeCurrent(dc_, glrc_) ? true : failed("wglMakeCurrent"); }
+
+    // Records the failed step with the thread's last error; false.
+    bool failed(const char* step) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s failed, error %lu", step, static_cast<unsigned long>(GetLastError()));
+        glFailure_ = text;
+        return false;
     }
 
     static void closeGLDevice(HWND hwnd, HDC dc) {
@@ -149,10 +176,25 @@ private:
     }
 
     // Our loader in place of glad: wglGetProcAddress, then opengl32.dll's
-    // own exports. A name neither knows stays unresolved.
-    static void initWGL() {
+    // own exports. What the OpenGL3 back-end lacks is kept for the choice of
+    // back-end; the OpenGL 1.1 calls of the tool and of the OpenGL2 back-end
+    // are opengl32.dll's exports, always there.
+    bool initWGL() {
         const win::GlLoadReport report = win::loadGl();
-        for (const std::string& name : report.missing) std::fprintf(stderr, "GL entry point missing: %s\n", name.c_str());
+        missingOpenGL3_.clear();
+        for (const std::string& name : report.missing) {
+            if (!missingOpenGL3_.empty()) missingOpenGL3_ += ", ";
+            missingOpenGL3_ += name;
+        }
+        for (const char* name : {"glGetString", "glViewport", "glClearColor", "glClear", "glEnable", "glBlendFunc",
+                                 "glGenTextures", "glBindTexture", "glTexParameteri", "glTexImage2D",
+                                 "glDeleteTextures"}) {
+            if (!win::loadedGl(name)) {
+                glFailure_ = std::string("opengl32.dll has no ") + name;
+                return false;
+            }
+        }
+        return true;
     }
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -169,6 +211,8 @@ private:
     HWND hwnd_ = nullptr;
     HDC dc_ = nullptr;
     HGLRC glrc_ = nullptr;
+    std::string glFailure_;
+    std::string missingOpenGL3_;
     bool imguiUp_ = false;
     uint32_t clientWidth_ = 0;
     uint32_t clientHeight_ = 0;

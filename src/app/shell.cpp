@@ -1,14 +1,13 @@
 #include "app/shell.h"
 
-#include "package/gl_api.h"
 #include <imgui.h>
-#include <imgui_impl_opengl3.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include "app/frame_loop.h"
+#include "app/gl_renderer.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
 #include "logging/logging.h"
@@ -27,17 +26,25 @@ void initImGuiContext(Shell& shell) {
     style.WindowRounding = 0.0f;
     style.Colors[ImGuiCol_WindowBg].w = 1.0f;
     shell.platform->initImGui();
-    ImGui_ImplOpenGL3_Init(nullptr);
+    initRenderer(shell.gl.backEnd);
 }
 
 void teardownWindow(Shell& shell) {
-    ImGui_ImplOpenGL3_Shutdown();
+    shutdownRenderer(shell.gl.backEnd);
     shell.platform->shutdownImGui();
     ImGui::DestroyContext();
     // The GL textures go while their context still exists.
     shell.state.textures.clear();
     shell.platform->destroyWindow();
     shell.platform->releaseWindowSystem();
+}
+
+// No GL context to draw with: the reason to the log and to the user.
+int noGlContext(Platform& platform, const std::string& why) {
+    basic_logg->info("initWGL failed: {}", why);
+    platform.showError(std::string(kWindowName) + " cannot draw its window: no OpenGL context (" + why +
+                       ").\nIt needs OpenGL 1.1 or newer: install or update the graphics driver.");
+    return 1;
 }
 
 int run(Shell& shell, int argc, char** argv) {
@@ -57,17 +64,33 @@ int run(Shell& shell, int argc, char** argv) {
     spec.x = 100;
     spec.y = 50;
     if (!platform.createWindow(spec)) {
+        const std::string why = platform.glFailure();
         platform.releaseWindowSystem();
+        if (!why.empty()) return noGlContext(platform, why);
         std::fprintf(stderr, "%s: cannot open the window (is a display available?)\n", kWindowName);
         return 1;
     }
     basic_logg->info("InitInstance OK");
 
-    if (!platform.makeContextCurrent()) {
+    std::string why;
+    if (platform.makeContextCurrent()) {
+        const std::string missing = platform.missingOpenGL3EntryPoints();
+        shell.gl = inspectCurrentGl(missing);
+        why = shell.gl.failure;
+        if (why.empty() && shell.gl.backEnd == GlRenderer::OpenGL2) {
+            std::fprintf(stderr, "%s: OpenGL %s (%s)%s%s: drawing with OpenGL 1.1 calls%s\n", kWindowName,
+                         shell.gl.version.c_str(), shell.gl.renderer.c_str(),
+                         shell.gl.major >= 3 ? " without " : "", shell.gl.major >= 3 ? missing.c_str() : "",
+                         shell.gl.anyTextureSize ? "" : ", images in power-of-two textures");
+        }
+    } else {
+        why = platform.glFailure();
+        if (why.empty()) why = "the context cannot be made current";
+    }
+    if (!why.empty()) {
         platform.destroyWindow();
         platform.releaseWindowSystem();
-        std::fprintf(stderr, "%s: cannot create the OpenGL context\n", kWindowName);
-        return 1;
+        return noGlContext(platform, why);
     }
     basic_logg->info("initWGL OK");
 
@@ -86,6 +109,8 @@ int run(Shell& shell, int argc, char** argv) {
 }
 
 }  // namespace
+
+void Platform::showError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
 int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand) {
     return WinMain(argc, argv, bus, makeWindowPlatform(showCommand));

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/gl_renderer.h"
 #include "app/platform.h"
 #include "link/connection.h"
 #include "link/device_bus.h"
@@ -27,6 +28,7 @@ inline constexpr int kClientHeight = 400;
 // worker threads may still use them while the process ends.
 struct Shell {
     std::unique_ptr<Platform> platform;
+    GlContextFacts gl;  // of the window's context
     AppState state;
     DisplayState display;
     DeviceConnection connection;
@@ -40,8 +42,9 @@ struct Shell {
 };
 
 // Runs the tool on the bus and returns the process exit code: 0 after a
-// normal run and for a second copy, 1 when the window cannot be opened or a
-// standard exception ends the run ("Main exception {}" in the log).
+// normal run and for a second copy, 1 when the window or its GL context
+// cannot be made ("initWGL failed: {}" in the log, the reason also shown to
+// the user) or a standard exception ends the run ("Main exception {}").
 // showCommand: the show command the process was started with (Win32).
 int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand = 0);
 // The same on a given platform (tests hand in their own).

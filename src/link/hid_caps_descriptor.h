@@ -15,8 +15,9 @@ namespace iap {
 struct HidCapsSummary {
     uint16_t usagePage = 0;  // of the top-level collection
     uint16_t usage = 0;
-    // Report IDs of the fields in the parser's order: input, then output,
-    // then feature; 0 for a device that numbers no reports.
+    // Report IDs of the fields: the input fields in the descriptor's order,
+    // then the output fields, then the feature fields (the caps keep the
+    // order within a report type only); 0 for a device that numbers no reports.
     std::vector<uint8_t> reportIds;
 };
 

@@ -8,6 +8,7 @@ extern "C" {
 #include <hidpi.h>
 }
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,39 @@ extern "C" {
 namespace iap {
 namespace {
 
-// The report IDs of one kind of caps (buttons or values) of one report type.
+// One field of the parsed descriptor: where its main item stands among
+// those of its report type, and its report ID.
+struct Field {
+    USHORT dataIndex;
+    UCHAR reportId;
+};
+
+template <typename Caps>
+USHORT dataIndexOf(const Caps& c) {
+    return c.IsRange ? c.Range.DataIndexMin : c.NotRange.DataIndex;
+}
+
+// The fields of one kind of caps (buttons or values) of one report type.
 template <typename Caps, typename Get>
-void addIds(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, USHORT count, Get get, HidCapsSummary& out) {
+void addFields(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, USHORT count, Get get, std::vector<Field>& out) {
     if (count == 0) return;
     std::vector<Caps> caps(count);
     USHORT n = count;
     if (get(type, caps.data(), &n, data) != HIDP_STATUS_SUCCESS) return;
-    for (USHORT i = 0; i < n && i < count; ++i) out.reportIds.push_back(caps[i].ReportID);
+    for (USHORT i = 0; i < n && i < count; ++i) out.push_back({dataIndexOf(caps[i]), caps[i].ReportID});
+}
+
+// The report IDs of one report type in the descriptor's order. The parser
+// hands out buttons and values apart; their data indices count the main
+// items of the report type in the order the descriptor declares them.
+void addReportIds(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, USHORT buttons, USHORT values,
+                  HidCapsSummary& out) {
+    std::vector<Field> fields;
+    addFields<HIDP_BUTTON_CAPS>(data, type, buttons, HidP_GetButtonCaps, fields);
+    addFields<HIDP_VALUE_CAPS>(data, type, values, HidP_GetValueCaps, fields);
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const Field& a, const Field& b) { return a.dataIndex < b.dataIndex; });
+    for (const Field& f : fields) out.reportIds.push_back(f.reportId);
 }
 
 }  // namespace
@@ -37,13 +63,11 @@ bool capsSummaryOf(void* preparsedData, HidCapsSummary& out) {
     out = HidCapsSummary{};
     out.usagePage = caps.UsagePage;
     out.usage = caps.Usage;
-    // Within one report type the parser keeps the descriptor's order.
-    addIds<HIDP_BUTTON_CAPS>(data, HidP_Input, caps.NumberInputButtonCaps, HidP_GetButtonCaps, out);
-    addIds<HIDP_VALUE_CAPS>(data, HidP_Input, caps.NumberInputValueCaps, HidP_GetValueCaps, out);
-    addIds<HIDP_BUTTON_CAPS>(data, HidP_Output, caps.NumberOutputButtonCaps, HidP_GetButtonCaps, out);
-    addIds<HIDP_VALUE_CAPS>(data, HidP_Output, caps.NumberOutputValueCaps, HidP_GetValueCaps, out);
-    addIds<HIDP_BUTTON_CAPS>(data, HidP_Feature, caps.NumberFeatureButtonCaps, HidP_GetButtonCaps, out);
-    addIds<HIDP_VALUE_CAPS>(data, HidP_Feature, caps.NumberFeatureValueCaps, HidP_GetValueCaps, out);
+    // Across report types nothing in the caps tells which came first:
+    // input, then output, then feature.
+    addReportIds(data, HidP_Input, caps.NumberInputButtonCaps, caps.NumberInputValueCaps, out);
+    addReportIds(data, HidP_Output, caps.NumberOutputButtonCaps, caps.NumberOutputValueCaps, out);
+    addReportIds(data, HidP_Feature, caps.NumberFeatureButtonCaps, caps.NumberFeatureValueCaps, out);
     return true;
 }
 

@@ -6,8 +6,13 @@
 namespace iap {
 
 // Uploads the image as a 2D RGBA texture with linear filtering and leaves it
-// bound. Call on the thread whose GL context is current.
-std::shared_ptr<ITexture> makeGlTexture(DecodedImage&& image);
+// bound. Call on the thread whose GL context is current. Without
+// anyTextureSize (OpenGL 1.x lacking GL_ARB_texture_non_power_of_two) the
+// texture's sides are powers of two: the image fills its top-left corner,
+// its last column and row are repeated into the rest, so that filtering at
+// its edges sees the edge itself, and the texture's uvRight and uvBottom
+// mark the image's corner.
+std::shared_ptr<ITexture> makeGlTexture(DecodedImage&& image, bool anyTextureSize = true);
 
 // Deletes one GL texture name (the release function of makeGlTexture's textures).
 void releaseGlTexture(uintptr_t textureId);

@@ -37,6 +37,10 @@ public:
     uintptr_t textureId;
     float width;
     float height;
+    // Texture coordinates of the image's bottom-right corner: below 1 when
+    // the image sits in the top-left of a larger, power-of-two texture.
+    float uvRight = 1.0f;
+    float uvBottom = 1.0f;
 
 private:
     Release release_;

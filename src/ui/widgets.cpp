@@ -34,7 +34,8 @@ void DrawImage(const AppState& state, int32_t id, float opacity) {
     float alpha = opacity * ImGui::GetStyle().Alpha;
     ImU32 tint = ImGui::ColorConvertFloat4ToU32(ImVec4(1, 1, 1, alpha));
     ImTextureID texture = reinterpret_cast<ImTextureID>(tex->second->textureId);
-    ImGui::GetWindowDrawList()->AddImage(texture, bb.Min, bb.Max, ImVec2(0, 0), ImVec2(1, 1), tint);
+    ImGui::GetWindowDrawList()->AddImage(texture, bb.Min, bb.Max, ImVec2(0, 0),
+                                          ImVec2(tex->second->uvRight, tex->second->uvBottom), tint);
 }
 
 bool DrawImageButton(const AppState& state, const char* name, int32_t normalId, int32_t hoveredId,

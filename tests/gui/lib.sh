@@ -58,13 +58,14 @@ cleanup() {
 trap cleanup EXIT
 
 # A private Xvfb on a free display from a high range; the X server's own lock
-# file settles races between tests started at the same moment.
+# file settles races between tests started at the same moment. Arguments go
+# to Xvfb.
 start_display() {
     local first=$((300 + (RANDOM % 600)))
     for attempt in $(seq 0 40); do
         local n=$(((first + attempt * 7) % 600 + 300))
         [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp -noreset 2>"$WORK/xvfb.log" &
+        Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp -noreset "$@" 2>"$WORK/xvfb.log" &
         XVFB_PID=$!
         for _ in $(seq 1 100); do
             if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
@@ -79,6 +80,14 @@ start_display() {
         XVFB_PID=""
     done
     fail "no display could be started"
+}
+
+# Ends the display (and the Wine session on it).
+stop_display() {
+    [ "$WINDOWS" -eq 1 ] && { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=""
 }
 
 # start_tool EXE: runs it in the working directory, output to out.txt.
@@ -180,6 +189,13 @@ expect_pixel() {
     local got
     got=$(pixel "$1" "$2" "$3")
     near "$got" "$4" "$5" || fail "$6: pixel ($2, $3) of $1 is ($got), expected ($4) +- $5"
+}
+
+# ink_height FILE: rows of the tallest band of rows holding dark pixels (the
+# ink of one text line, ascenders to descenders, on a light background).
+ink_height() {
+    convert "$1" -colorspace Gray -threshold 50% -negate -scale "1x$(identify -format %h "$1")!" -depth 8 txt:- |
+        awk -F'[,:() ]+' 'NR > 1 { if ($3 + 0 > 0) { if (++run > best) best = run } else run = 0 } END { print best + 0 }'
 }
 
 # close_window: the title-bar close (WM_DELETE_WINDOW).

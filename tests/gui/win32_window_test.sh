@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # The Win32 window under Wine (IAP_WINE_PREFIX set): title, client size,
-# style and position; no SimHei in the prefix, and the tool starts with the
-# built-in font; Alt alone opens no menu and the frames go on; minimised and
-# restored, it still draws 600 x 400; WM_CLOSE ends it cleanly with code 0.
-# Then the tool from a folder with a Chinese name, started by a relative
-# name, loads its package; and with a simhei.ttf in the prefix (here the
-# WenQuanYi font under that name) the texts are drawn with it.
+# style and position; no font of the tool's list in the prefix, and the tool
+# starts with the built-in font; Alt alone opens no menu and the frames go
+# on; minimised and restored, it still draws 600 x 400; WM_CLOSE ends it
+# cleanly with code 0. Then the tool from a folder with a Chinese name,
+# started by a relative name, loads its package. With an arial.ttf in the
+# prefix's Fonts folder (Liberation Sans, Arial's metrics), and then with a
+# simhei.ttf (WenQuanYi, the Linux window's font), the texts are drawn with
+# that file at the designed size: as tall as with the Linux window's font.
 source "$(dirname "$0")/lib.sh"
 [ "$WINDOWS" -eq 1 ] || fail "a Windows test: IAP_WINE_PREFIX is not set"
 start_display
-FONT="$WINEPREFIX/drive_c/windows/Fonts/simhei.ttf"
-rm -f "$FONT"  # left by an interrupted run
+FONTS="$WINEPREFIX/drive_c/windows/Fonts"
+rm -f "$FONTS/simhei.ttf" "$FONTS/arial.ttf"  # left by an interrupted run
 start_tool "$IAP_DEMO"
 wait_window
 info=$(window_driver info)
@@ -20,7 +22,8 @@ $info"
 done
 style=$(sed -n 's/^style=//p' <<<"$info")
 [ $((style & 0x00CF0000)) -eq $((0x00CE0000)) ] || fail "window style $style (no maximise box expected)"
-log_count "Font OK" >/dev/null || fail "no \"Font OK\" without simhei.ttf"
+log_count "[info] Font built-in, 13 px" >/dev/null || fail "no \"Font built-in, 13 px\" without a font file"
+log_count "Font OK" >/dev/null || fail "no \"Font OK\" without a font file"
 
 frames() { log_count "ImGui_ImplOpenGL3_RenderDrawData OK" || true; }
 # Alt alone: focus on the window, then the key. A system menu would hold the
@@ -67,22 +70,35 @@ shot win32-chinese-folder >/dev/null
 close_window
 expect_clean_exit 30
 
-# With the font: the error view's text anti-aliased (the built-in font draws
-# it in two colours).
-text_band() { convert "$1" -crop 600x60+0+170 +repage "$2"; }
-cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$FONT"
-trap 'rc=$?; rm -f "$FONT"; (exit $rc); cleanup' EXIT
+# With a font file: the error view's text anti-aliased (the built-in font
+# draws it in two colours), its tallest line measured.
 cp "$IAP_DEMO" "$dir/broken.exe"
 size=$(stat -c %s "$dir/broken.exe")
 printf '\x00' | dd of="$dir/broken.exe" bs=1 seek=$((size - 1)) conv=notrunc status=none
-rm -f "$LOG"
-start_tool ./broken.exe
-wait_window
-wait_log "e.message.c_str().File corruption!" 2 10
-park_mouse
-sleep 0.5
-text_band "$(shot win32-simhei)" "$WORK/band.png"
-colours=$(convert "$WORK/band.png" -unique-colors -format '%k' info:)
-[ "$colours" -gt 20 ] || fail "with simhei.ttf the text has $colours colours: not the font"
-close_window
-expect_clean_exit 30
+trap 'rc=$?; rm -f "$FONTS/simhei.ttf" "$FONTS/arial.ttf"; (exit $rc); cleanup' EXIT
+declare -A height
+for font in arial.ttf:/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf \
+    simhei.ttf:/usr/share/fonts/truetype/wqy/wqy-microhei.ttc; do
+    name=${font%%:*}
+    cp "${font#*:}" "$FONTS/$name"
+    rm -f "$LOG"
+    start_tool ./broken.exe
+    wait_window
+    wait_log "e.message.c_str().File corruption!" 2 10
+    log_count "[info] Font C:\\windows\\Fonts\\$name, 36 px" >/dev/null || fail "$name not taken:
+$(grep -F '] Font ' "$LOG")"
+    park_mouse
+    sleep 0.5
+    shot="$(shot "win32-$name")"
+    convert "$shot" -crop 600x60+0+170 +repage "$WORK/band.png"
+    colours=$(convert "$WORK/band.png" -unique-colors -format '%k' info:)
+    [ "$colours" -gt 20 ] || fail "with $name the text has $colours colours: not the font"
+    height[$name]=$(ink_height "$shot")
+    echo "$name: text lines $((height[$name])) px tall"
+    close_window
+    expect_clean_exit 30
+done
+# The built-in font is 13 px; the designed 36 px font's lines are about 30.
+a=${height[arial.ttf]} s=${height[simhei.ttf]}
+[ "$a" -ge 26 ] && [ $((a * 10)) -ge $((s * 9)) ] && [ $((a * 10)) -le $((s * 11)) ] ||
+    fail "text lines $a px tall with arial.ttf, $s px with the Linux window's font"

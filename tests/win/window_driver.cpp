@@ -6,9 +6,11 @@
 //   window_driver minimize   ShowWindow SW_MINIMIZE, then waits for it
 //   window_driver restore    ShowWindow SW_RESTORE, then waits for it
 //   window_driver menu       whether the window's thread is in a menu loop
+//   window_driver message    waits for the tool's message box, prints its
+//                            text and presses its OK button
 //
-// The window is found by its class and title "USB IAP tool". Exit 1 when
-// there is no such window.
+// The window is found by its class and title "USB IAP tool" (the message box
+// by the dialog class and that title). Exit 1 when there is no such window.
 #include <windows.h>
 
 #include <cstdio>
@@ -35,8 +37,21 @@ bool waitFor(HWND hwnd, bool iconic) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: window_driver info|close|minimize|restore|menu\n");
+        std::fprintf(stderr, "usage: window_driver info|close|minimize|restore|menu|message\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "message") == 0) {
+        for (int i = 0; i < 400; ++i) {
+            if (HWND box = FindWindowW(L"#32770", L"USB IAP tool")) {
+                wchar_t text[1024] = {};
+                GetDlgItemTextW(box, 0xFFFF, text, 1023);  // the message box's static text
+                std::printf("%s\n", utf8(text).c_str());
+                return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+            }
+            Sleep(50);
+        }
+        std::fprintf(stderr, "window_driver: no message box \"USB IAP tool\"\n");
+        return 1;
     }
     HWND hwnd = FindWindowW(L"USB IAP tool", L"USB IAP tool");
     if (!hwnd) {

@@ -259,7 +259,15 @@ TEST(HidCapsDescriptor, DiscoveryReadsFromItWhatItReadsFromTheDevicesOwnDescript
     std::vector<uint8_t> keyboard = corpusFile("keyboard-and-long-item.bin");
     keyboard.resize(std::min<size_t>(keyboard.size(), 45));
     ASSERT_EQ(keyboard.back(), 0xC0);  // End Collection
+    // The usual 63-byte vendor report first, then a report of eight buttons
+    // under another ID: the parser lists buttons before values.
+    std::vector<uint8_t> valuesThenButtons = sim::vendorDescriptor(0x01);
+    valuesThenButtons.insert(valuesThenButtons.end() - 1, {
+        0x85, 0x02, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,  // Report ID 2, Usage Page (Button), Usages 1-8
+        0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02,  // Logical Max 1, 8 x 1 bit, Input (Data, Var, Abs)
+    });
     const std::vector<Case> cases = {
+        {"vendor report 0x01, then buttons under 0x02", valuesThenButtons},
         {"vendor, report 0x01", sim::vendorDescriptor(0x01)},
         {"vendor, report 0x3C", sim::vendorDescriptor(0x3C)},
         {"vendor, report 0xFE", sim::vendorDescriptor(0xFE)},
