@@ -16,15 +16,20 @@ endif()
 file(RELATIVE_PATH IAP_INSTALLED_TOOL /prefix/bin
      /prefix/${IAP_TOOL_INSTALL_DIR}/usb-iap-tool${CMAKE_EXECUTABLE_SUFFIX})
 
-# IAP_REPRODUCIBLE: the same commit builds to the same bytes wherever the
-# tree and the build folder are (scripts/release.sh turns it on): no build
-# paths in __FILE__ or debug information, and on Windows no link time stamp
-# in the PE header (mingw's ld writes one unless told not to).
-if(IAP_REPRODUCIBLE)
+# IAP_PACKAGE_BUILD: the same commit builds to the same bytes wherever the
+# tree and the build folder are: no build paths in __FILE__ or debug
+# information, and on Windows no link time stamp in the PE header (mingw's ld
+# writes one unless told not to). On Linux the programs are hardened as
+# Debian's own packages (dpkg-buildflags): checked string and memory
+# functions, and GOT and PLT read-only from the start.
+if(IAP_PACKAGE_BUILD)
   add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
   if(IAP_WIN32)
     add_compile_options(-ffile-prefix-map=${IAP_WIN_SRC_DIR}/=third_party/)
     add_link_options(-Wl,--no-insert-timestamp)
+  else()
+    add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+    add_link_options(-Wl,-z,relro -Wl,-z,now)
   endif()
 endif()
 
