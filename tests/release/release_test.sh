@@ -63,6 +63,7 @@ check "release.sh made $DEB and $ZIP" test -s "$DEB" -a -s "$ZIP"
 echo "(release.sh: $((SECONDS - START)) s)"
 
 echo "-- the Debian package"
+cmake --build "$LINUX" --target iap_close_window >/dev/null   # closes the window as a user does
 cp "$DEB" "$WORK/"
 packages >"$WORK/before.txt"
 if "${APT[@]}" install "$WORK/$(basename "$DEB")" >"$WORK/apt.txt" 2>&1; then
