@@ -41,7 +41,9 @@ check() {
 }
 
 INSTALLED=""   # the packages apt added, purged at the end whatever happens
-packages() { dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Abbrev}\n' | sort; }
+# The installed packages by name (states of packages that were there before,
+# such as pending triggers, do not matter: only what was added is removed).
+packages() { dpkg-query -W -f='${db:Status-Status} ${Package}:${Architecture}\n' | sed -n 's/^installed //p' | sort; }
 finish() {
   local rc=$?
   if [ -n "$INSTALLED" ]; then
@@ -66,13 +68,16 @@ echo "-- the Debian package"
 cmake --build "$LINUX" --target iap_close_window >/dev/null   # closes the window as a user does
 cp "$DEB" "$WORK/"
 packages >"$WORK/before.txt"
+# An earlier run that was killed may have left it: then the machine is not
+# as it was, and this run can neither install it fresh nor remove it.
+check "usb-iap-tools is not installed before the test" eval '! grep -q "^usb-iap-tools:" "$WORK/before.txt"'
 if "${APT[@]}" install "$WORK/$(basename "$DEB")" >"$WORK/apt.txt" 2>&1; then
   ok "apt-get install ./$(basename "$DEB")"
 else
   cat "$WORK/apt.txt"; bad "apt-get install ./$(basename "$DEB")"
 fi
 packages >"$WORK/after.txt"
-INSTALLED=$(comm -13 "$WORK/before.txt" "$WORK/after.txt" | cut -d' ' -f1 | tr '\n' ' ')
+INSTALLED=$(comm -13 "$WORK/before.txt" "$WORK/after.txt" | tr '\n' ' ')
 echo "apt installed: $INSTALLED"
 
 same_text() { [ "$1" = "$2" ] || { echo "got \"$1\", expected \"$2\""; return 1; }; }
@@ -84,7 +89,7 @@ check "the installed tool finds its libraries" eval '! ldd /usr/lib/usb-iap-tool
 
 mkdir "$WORK/product"
 cd "$WORK/product"
-yes 'product firmware ' | head -c 40000 >firmware.bin
+head -c 40000 /dev/zero | tr '\0' 'P' >firmware.bin
 check "usb-iap-pack build without --exe (the installed tool)" \
   /usr/bin/usb-iap-pack build --out product-tool --payload firmware.bin --item PRODUCT \
   --device 1234:5678:01 --device 1234:5679:01
@@ -106,7 +111,8 @@ cd "$ROOT"
 if "${APT[@]}" purge $INSTALLED >"$WORK/purge.txt" 2>&1; then INSTALLED=""; fi
 packages >"$WORK/purged.txt"
 check "purged: the package list is as before" diff "$WORK/before.txt" "$WORK/purged.txt"
-check "purged: /usr/lib/usb-iap-tools is gone" test ! -e /usr/lib/usb-iap-tools
+check "purged: no trace of usb-iap-tools" eval '! dpkg-query -W usb-iap-tools && test ! -e /usr/lib/usb-iap-tools'
+
 
 echo "-- the Windows zip"
 mkdir "$WORK/zip"
@@ -121,7 +127,7 @@ check "the .exe files import only system DLLs" \
 check "VERSIONINFO $VERSION in each .exe" python3 tests/release/version_info.py "$VERSION" "${EXES[@]}"
 # As on a Windows PC: usb-iap-pack.exe takes usb-iap-tool.exe from its folder.
 cd "$WORK/zip"
-yes 'product firmware ' | head -c 40000 >firmware.bin
+head -c 40000 /dev/zero | tr '\0' 'P' >firmware.bin
 check "usb-iap-pack.exe build without --exe (under Wine)" \
   "$ROOT/tests/win/run-wine.sh" --prefix "$WIN/wineprefix" usb-iap-pack.exe build --out product.exe \
   --payload firmware.bin --device 1234:5678:01
