@@ -35,7 +35,7 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
 fi
 
 echo "== Linux programs ($LINUX)"
-cmake -S . -B "$LINUX" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON >/dev/null
+cmake --no-warn-unused-cli -S . -B "$LINUX" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON >/dev/null
 cmake --build "$LINUX" -j"$JOBS" --target "${SHIPPED[@]}" iap_package_docs
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$LINUX/CMakeCache.txt")
 [ -n "$VERSION" ] || { echo "release: no project version in $LINUX/CMakeCache.txt" >&2; exit 1; }
@@ -49,7 +49,7 @@ echo "== Windows programs ($WIN)"
 bash scripts/fetch-win-sources.sh >/dev/null
 win_args=()
 [ -n "${IAP_WIN_SRC_DIR:-}" ] && win_args+=(-DIAP_WIN_SRC_DIR="$(realpath "$IAP_WIN_SRC_DIR")")
-cmake -S . -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake --no-warn-unused-cli -S . -B "$WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON "${win_args[@]}" >/dev/null
 cmake --build "$WIN" -j"$JOBS" --target "${SHIPPED[@]}"
 

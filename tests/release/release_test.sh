@@ -141,6 +141,8 @@ rm -rf "$TWIN"
 mkdir -p "$TWIN"
 git clone -q --no-checkout "$ROOT" "$TWIN/src"
 git -C "$TWIN/src" checkout -q "$(git rev-parse HEAD)"
+# A tree with uncommitted changes: the clone gets them too (tracked files).
+git diff --binary HEAD | git -C "$TWIN/src" apply --allow-empty
 (
   cd "$TWIN/src"
   export IAP_RELEASE_LINUX_BUILD=$TWIN/linux IAP_RELEASE_WIN_BUILD=$TWIN/win IAP_DIST=$TWIN/dist
