@@ -31,6 +31,9 @@ PACKAGES=(
   mingw-w64-x86-64-dev dpkg-dev wine wine64
   libgl1 libglx-mesa0 libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
   libxfixes3 libxinerama1 libxxf86vm1
+  # release packages (scripts/release.sh): the .deb's check, the Windows zip
+  # and its test's unzip
+  lintian zip unzip
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs the dependencies, builds and tests normally, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, and each fuzz target for a bounded time.
+# ThreadSanitizer, each fuzz target for a bounded time, the Windows build under
+# Wine, and the release packages made from the normal and Windows builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -56,7 +57,7 @@ require_labels() {
 }
 
 echo "== normal build (Release, as shipped)"
-build build/release -DCMAKE_BUILD_TYPE=Release
+build build/release -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON
 require_labels release build/release bytes logging link sim package tools flash upgrade ui gui umockdev
 run_ctest release build/release
 
@@ -83,9 +84,29 @@ run_ctest fuzz build/fuzz -L fuzz
 # The tool, its demo and usb-iap-pack.exe; their pieces, the generator against
 # the build machine's, and the GUI scenarios of tests/gui on the demo .exe.
 echo "== Windows build (mingw-w64), tests under Wine"
-JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON
+JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON -DIAP_PACKAGE_BUILD=ON
 require_labels windows build/win win win_gui
 run_ctest windows build/win -L win
+
+# --- release packages (tests/release/release_test.sh) --------------------------
+# The .deb and the zip from the two builds above; the .deb installed with
+# apt-get, used from /usr/bin and purged again; the zip's programs; and the
+# packages of a clone of the commit built in other folders, byte for byte.
+echo "== release packages"
+set +e
+IAP_RELEASE_LINUX_BUILD=build/release IAP_RELEASE_WIN_BUILD=build/win JOBS=$JOBS \
+  bash tests/release/release_test.sh 2>&1 | tee build/release-test.log
+rc=${PIPESTATUS[0]}
+set -e
+line=$(grep -E '^release checks: [0-9]+ passed, [0-9]+ failed' build/release-test.log | tail -n1 || true)
+if [ -n "$line" ]; then
+  PASSED=$((PASSED + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")))
+  FAILED=$((FAILED + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+fi
+if [ "$rc" -ne 0 ]; then
+  FAILED_STAGES+=(release)
+  [ -n "$line" ] || FAILED=$((FAILED + 1))
+fi
 
 echo
 if [ ${#FAILED_STAGES[@]} -ne 0 ]; then

@@ -10,6 +10,7 @@
 #include "bytes/hex.h"
 #include "logging/log_sink.h"
 #include "logging/logging.h"
+#include "package/tool_version.h"
 
 namespace iap {
 
@@ -79,7 +80,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool\r\n";
+           "payload_length,payload_crc,tool,tool_version\r\n";
 }
 
 std::string recordLine(const RecordedAttempt& a) {
@@ -103,7 +104,7 @@ std::string recordLine(const RecordedAttempt& a) {
     } else {
         line += ",,";
     }
-    return line + "," + field(a.toolFile) + "\r\n";
+    return line + "," + field(a.toolFile) + "," + field(toolVersion()) + "\r\n";
 }
 
 UpgradeRecord::UpgradeRecord(fs::path file) : file_(std::move(file)) {}

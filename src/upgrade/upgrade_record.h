@@ -17,6 +17,8 @@
 //   sw_version, payload_length, payload_crc
 //                  from the firmware's image header
 //   tool           the tool file's name
+//   tool_version   the version of the program that wrote the line (the
+//                  window tool or usb-iap-flash)
 #pragma once
 
 #include <cstdint>

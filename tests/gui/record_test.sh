@@ -19,7 +19,7 @@ cd "$WORK/ro"
 # the header read "procedure outcome vid pid serial tool" as expected.
 rows() {
     python3 - "$RECORD" "$1" <<'PY' || fail "upgrade record: see above"
-import csv, sys
+import csv, re, sys
 data = open(sys.argv[1], newline='').read()
 assert data.endswith('\r\n'), 'the record does not end in a whole line'
 rows = list(csv.reader(data.splitlines()))
@@ -28,7 +28,10 @@ got = '\n'.join(' '.join([r[2], r[3], r[6], r[7], r[9], r[14]]) for r in rows[1:
 if got != sys.argv[2]:
     print('record rows:\n' + got + '\nexpected:\n' + sys.argv[2], file=sys.stderr)
     sys.exit(1)
-assert all(len(r) == 15 for r in rows), [len(r) for r in rows]
+assert all(len(r) == 16 for r in rows), [len(r) for r in rows]
+# The tool's own version, last.
+assert rows[0][15] == 'tool_version', rows[0]
+assert all(re.fullmatch(r'[0-9]+\.[0-9]+\.[0-9]+', r[15]) for r in rows[1:]), [r[15] for r in rows[1:]]
 PY
 }
 

@@ -9,6 +9,8 @@
 #include "pack/pack_commands.h"
 #include "pack/skin_folder.h"
 #include "package/image_decode.h"
+#include "package/package_loader.h"
+#include "package/tool_version.h"
 #include "raster/png.h"
 #include "support/test_packages.h"
 
@@ -125,6 +127,8 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
         {{"--colour", "10=0,0,0,1"}, 2, "--colour"}, {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
         {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{}, 2, "exactly one of --payload", "--payload"},
         {{"--image", (dir / "fw.img").string()}, 1, "fw.img: Firmware block size 9000", "--payload"},
+        // Without --exe: the installed tool, which a build tree does not have.
+        {{}, 2, "no --exe given, and there is no installed tool at", "--exe"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = buildArgs(tool);
@@ -152,6 +156,41 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
     EXPECT_EQ(pack({"inspect", (dir / "bomb").string()}), 1);
     EXPECT_TRUE(has(err, "the images together are more than")) << err;
     EXPECT_TRUE(has(out, "0 RSRC_IMG_BG: ")) << out;
+}
+
+// A tool's version is the marker in its executable part; markers in the
+// package (the firmware may hold any text) and broken ones do not count.
+TEST_F(PackToolTest, InspectReadsTheVersionOfTheExecutableOnly) {
+    const auto bytesOf = [](std::string_view text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+    const std::string_view marker("USB-IAP-TOOL-VERSION:", 21);
+    std::vector<uint8_t> app = test::fakeExecutable(3000);
+    const std::vector<uint8_t> broken = bytesOf(std::string(marker) + std::string(1, '\0') + std::string(marker) +
+                                                "1.0 beta" + std::string(1, '\0') + std::string(marker) + "9.9.9");
+    const std::vector<uint8_t> good = bytesOf(std::string(marker) + "2.3.4-rc1" + std::string(1, '\0'));
+    app.insert(app.begin() + 100, broken.begin(), broken.end());
+    test::writeBytes(exe, app);
+    const std::vector<uint8_t> inFirmware = bytesOf(std::string(marker) + "7.7.7" + std::string(1, '\0'));
+    test::writeBytes(payload, inFirmware);
+    ASSERT_EQ(pack(buildArgs(tool)), 0) << err;
+    ASSERT_EQ(pack({"inspect", tool.string()}), 0) << err;
+    EXPECT_TRUE(has(out, "tool version: unknown (no version marker in the executable)\n")) << out;
+
+    app.insert(app.begin() + 2000, good.begin(), good.end());
+    test::writeBytes(exe, app);
+    ASSERT_EQ(pack(buildArgs(tool)), 0) << err;
+    ASSERT_EQ(pack({"inspect", tool.string()}), 0) << err;
+    EXPECT_TRUE(has(out, "tool version: 2.3.4-rc1\n")) << out;
+    EXPECT_EQ(pack({"inspect", exe.string()}), 1);
+    EXPECT_TRUE(has(err, "no valid tool package: ") && has(err, "(the executable is a tool of version 2.3.4-rc1)"))
+        << err;
+
+    // This program carries the marker of its own version, as every program
+    // of the project does, and --version prints it.
+    const std::optional<std::string> own = findToolVersion(test::readBytes(currentExecutablePath()));
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(*own, toolVersion());
+    EXPECT_EQ(pack({"--version"}), 0);
+    EXPECT_EQ(out, "usb-iap-pack " + *own + "\n");
 }
 
 // The output may replace the executable it is made from, never another input.

@@ -122,7 +122,7 @@ void FakeHidraw::handleRead(UMockdevIoctlClient* client) {
     Report report = std::move(pending_.front());
     pending_.pop_front();
     char ready = 0;
-    (void)::read(peerFd_, &ready, 1);
+    [[maybe_unused]] const ssize_t taken = ::read(peerFd_, &ready, 1);  // the byte only signals
     completeRead(client, report);
 }
 
@@ -166,7 +166,7 @@ void FakeHidraw::deliver(Report report) {
         return;
     }
     pending_.push_back(std::move(report));
-    (void)::write(masterFd_, &kReadyByte, 1);
+    [[maybe_unused]] const ssize_t put = ::write(masterFd_, &kReadyByte, 1);  // the byte only signals
 }
 
 void FakeHidraw::hangUp() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bytes/hex.h"
+#include "package/tool_version.h"
 #include "support/sim_rig.h"
 #include "support/test_packages.h"
 #include "upgrade/upgrade_record.h"
@@ -71,6 +72,7 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
     TimeZone tz("XXX-2");  // two hours east of UTC
     const std::vector<uint8_t> firmware = test::testFirmware(1000);
     const ImageHeaderView h = readImageHeader(firmware);
+    const std::string version(toolVersion());
     AttemptResult passed{.outcome = Outcome::Passed, .text = "PASS", .deviceStatus = 0};
     passed.device = HidDeviceInfo{"/dev/hidraw3", 0x1234, 0x5679, 0xFF00, 0x0102, "SN,\"7\""};
     passed.start = std::chrono::system_clock::from_time_t(1765200185) + 123ms;  // 2025-12-08 13:23:05.123 UTC
@@ -90,19 +92,19 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
     } cases[] = {
         {"upgrade", passed, false,
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "passed", "PASS", "0x00", "1234", "5679", "0102",
-          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool"}},
+          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
         {"upgrade", error, false,
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "device-error",
           "Upgrade error, please try again. / Error code:0xE2 / CRC error", "0xE2", "1234", "5679", "0102",
-          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool"}},
+          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
         {"to-boot", none, false,
          {"2025-12-08T15:23:05.123+02:00", "0", "to-boot", "open-failed", "Open Failed!", "", "", "", "", "", "",
-          h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool"}},
+          h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
         {"upgrade", passed, true,
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "interrupted", "PASS", "0x00", "1234", "5679",
-          "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool"}},
+          "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
     };
-    EXPECT_EQ(csvFields(recordHeader().substr(0, recordHeader().size() - 2)).size(), 15u);
+    EXPECT_EQ(csvFields(recordHeader().substr(0, recordHeader().size() - 2)).size(), 16u);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fields[3]);
         const std::string line = recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted});
@@ -133,7 +135,7 @@ TEST(UpgradeRecord, ConcurrentWritersLeaveOneHeaderAndWholeLines) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 401u);
     EXPECT_EQ(lines[0] + "\r\n", recordHeader());
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 15u) << lines[i];
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 16u) << lines[i];
 
     // A record that cannot be written says so once and never throws.
     UpgradeRecord nowhere(dir / "no-such-folder" / "upgrade-record.csv");
@@ -158,7 +160,7 @@ TEST(UpgradeRecord, TheUpgradeTaskRecordsItsAttempt) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 2u);
     const std::vector<std::string> f = csvFields(lines[1]);
-    ASSERT_EQ(f.size(), 15u);
+    ASSERT_EQ(f.size(), 16u);
     EXPECT_EQ(f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5], "upgrade|passed|PASS|0x00");
     EXPECT_EQ(f[6] + ":" + f[7] + ":" + f[8] + ":" + f[9], "1234:5679:0100:SIM0001");
     EXPECT_EQ(f[12], "1000");

@@ -15,6 +15,7 @@
 #include "link/hid_node.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
+#include "package/tool_version.h"
 
 namespace iap::flash {
 namespace {
@@ -40,6 +41,8 @@ constexpr const char* kUsage =
     "      production line until Ctrl-C: each device is upgraded once it is plugged in\n"
     "  udev-rule TOOL\n"
     "      the udev rule that gives the logged-in user access to the package's devices\n"
+    "  --version\n"
+    "      the version of usb-iap-flash\n"
     "\n"
     "  --json   one JSON object per line and event\n"
     "  --plain  plain lines, also on a terminal (the default elsewhere)\n"
@@ -302,6 +305,10 @@ std::string udevRule(const std::vector<DeviceIdEntry>& entries, const std::strin
 int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         io.out << kUsage;
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        io.out << "usb-iap-flash " << toolVersion() << "\n";
         return 0;
     }
     std::string error;

@@ -12,6 +12,7 @@
 #include "pack/pack_options.h"
 #include "pack/skin_folder.h"
 #include "package/package_format.h"
+#include "package/package_loader.h"
 
 namespace iap::pack {
 
@@ -91,10 +92,34 @@ void refuseOutputOverInputs(const BuildOptions& o) {
     }
 }
 
+// The bare tool installed with usb-iap-pack, for a build without --exe:
+// IAP_INSTALLED_TOOL, relative to usb-iap-pack's own folder (the install
+// layout: bin/ and lib/usb-iap-tools/ on Linux, one folder on Windows).
+fs::path installedTool() {
+    const fs::path self = currentExecutablePath();
+    if (self.empty()) throw UsageError("--exe is required: where usb-iap-pack runs from is unknown");
+    const fs::path tool = (self.parent_path() / IAP_INSTALLED_TOOL).lexically_normal();
+    std::error_code ec;
+    if (!fs::is_regular_file(tool, ec)) {
+        throw UsageError("no --exe given, and there is no installed tool at " + tool.string() +
+                         " (give --exe, the usb-iap-tool to append the package to)");
+    }
+    return tool;
+}
+
 }  // namespace
 
 int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const BuildOptions o = parseBuildOptions(args);
+    BuildOptions o = parseBuildOptions(args);
+    if (o.exe.empty()) {
+        o.exe = installedTool();
+        // The installed tool is what every product is made from: never its output.
+        std::error_code ec;
+        if (fs::equivalent(o.out, o.exe, ec)) {
+            throw std::runtime_error("--out " + o.out.string() + " is the installed tool " + o.exe.string() +
+                                     ", which products are made from; write the product elsewhere");
+        }
+    }
     refuseOutputOverInputs(o);
     const std::vector<uint8_t> exe = readFile(o.exe);
     const size_t exeEnd = executableEnd(o, exe);

@@ -2,13 +2,23 @@
 
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
+#include "package/tool_version.h"
 
 namespace iap::pack {
 
 namespace {
 
+// Where `build` finds the bare tool without --exe (IAP_INSTALLED_TOOL,
+// relative to usb-iap-pack's folder, comes from the install layout).
+#ifdef _WIN32
+#define IAP_INSTALLED_TOOL_HELP "usb-iap-tool.exe in the folder of usb-iap-pack.exe"
+#else
+#define IAP_INSTALLED_TOOL_HELP \
+    "<usb-iap-pack's folder>/" IAP_INSTALLED_TOOL "\n          (/usr/lib/usb-iap-tools/usb-iap-tool from the Debian package)"
+#endif
+
 const char* const kUsage = R"(usage:
-  usb-iap-pack build --exe IN --out OUT
+  usb-iap-pack build [--exe IN] --out OUT
                      (--payload BIN [image header options] | --image IMG)
                      --device VID:PID:RID [--device ...]
                      [--retry N] [--reboot-delay N] [--switch-delay N]
@@ -16,8 +26,11 @@ const char* const kUsage = R"(usage:
                      [--colour I=R,G,B,A ...] [--skin DIR] [--replace]
   usb-iap-pack inspect FILE
   usb-iap-pack skin DIR
+  usb-iap-pack --version
 
 build     appends a tool package to the executable IN and writes OUT.
+          Without --exe, IN is the bare tool installed with usb-iap-pack:
+          )" IAP_INSTALLED_TOOL_HELP R"(.
           --payload builds the 128-byte image header around a raw payload:
             --signature S (8 characters, default USBIAPFW)
             --chip C, --item I (up to 15 characters each)
@@ -34,6 +47,7 @@ build     appends a tool package to the executable IN and writes OUT.
           is refused unless --replace is given.
 inspect   prints the package of FILE and checks it as the tool would.
 skin      writes the built-in skin's 19 BMP files to DIR.
+--version prints the version of usb-iap-pack.
 )";
 
 }  // namespace
@@ -42,6 +56,10 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? err : out) << kUsage;
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        out << "usb-iap-pack " << toolVersion() << "\n";
+        return 0;
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     try {

@@ -11,6 +11,7 @@
 #include "package/layout.h"
 #include "package/package_format.h"
 #include "package/image_decode.h"
+#include "package/tool_version.h"
 
 namespace iap::pack {
 
@@ -42,14 +43,20 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const std::string file = args[0];
     const std::vector<uint8_t> bytes = readFile(file);
     const PackageParse parse = parsePackage(bytes);
+    // The executable's version marker, looked for before the package only.
+    const std::optional<uint32_t> trailer = trailerHeaderOffset(bytes);
+    const size_t executableEnd = trailer && *trailer <= bytes.size() ? *trailer : bytes.size();
+    const std::optional<std::string> version =
+        findToolVersion(std::span<const uint8_t>(bytes).first(executableEnd));
     if (!parse.package) {
-        err << "usb-iap-pack: " << file << ": no valid tool package: " << parse.error << "\n";
+        err << "usb-iap-pack: " << file << ": no valid tool package: " << parse.error
+            << (version ? " (the executable is a tool of version " + *version + ")" : std::string()) << "\n";
         return 1;
     }
     const Package& p = *parse.package;
-    const uint32_t headerOffset = *trailerHeaderOffset(bytes);
-    out << file << ": " << bytes.size() << " bytes, package header at " << headerOffset
-        << " (0x" << hexText(headerOffset, 8) << ")\n";
+    out << file << ": " << bytes.size() << " bytes, package header at " << *trailer << " (0x"
+        << hexText(*trailer, 8) << ")\n"
+        << "tool version: " << (version ? *version : "unknown (no version marker in the executable)") << "\n";
 
     out << "settings:\n"
         << "  retryNum            " << p.settings.retryNum << "\n"

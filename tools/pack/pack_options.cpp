@@ -84,7 +84,7 @@ std::pair<size_t, Colour> parseColour(const std::string& text) {
 BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
     BuildOptions o;
     o.colours = defaultColours();
-    bool haveExe = false, haveOut = false;
+    bool haveOut = false;
     bool headerOptionGiven = false;
     constexpr uint64_t u32 = std::numeric_limits<uint32_t>::max();
     for (size_t i = 0; i < args.size(); ++i) {
@@ -104,7 +104,6 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
             o.replace = true;
         } else if (name == "--exe") {
             o.exe = value();
-            haveExe = true;
         } else if (name == "--out") {
             o.out = value();
             haveOut = true;
@@ -157,7 +156,6 @@ BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
             throw UsageError("unknown option \"" + args[i] + "\"");
         }
     }
-    if (!haveExe) throw UsageError("--exe is required (the executable to append to)");
     if (!haveOut) throw UsageError("--out is required (the tool to write)");
     if (o.payload.has_value() == o.image.has_value()) {
         throw UsageError("give exactly one of --payload (raw payload) and --image (ready-made image)");

@@ -26,7 +26,7 @@ inline constexpr Settings kDefaultSettings{.retryNum = 3,
                                            .readAckTimeout = 5000};
 
 struct BuildOptions {
-    std::filesystem::path exe;
+    std::filesystem::path exe;                     // empty: the installed bare tool
     std::filesystem::path out;
     std::optional<std::filesystem::path> payload;  // raw payload: header is built
     std::optional<std::filesystem::path> image;    // ready-made firmware image
