@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "bytes/firmware_image.h"
-#include "flash/station.h"
-#include "flash/station_bus.h"
+#include "link/shared_bus.h"
 #include "framed_bus.h"
 #include "reference_image.h"
 #include "sim/sim_bus.h"
+#include "station/station.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ using bench::referenceImage;
 
 constexpr double kAutoStartPause = 2.0;
 
-struct NoOutput : flash::Output {
-    void emit(const flash::Event&) override {}
+struct NoOutput : station::Output {
+    void emit(const station::Event&) override {}
 };
 
 double cpuSeconds() {
@@ -65,18 +65,18 @@ Run upgradeAtOnce(const AppState& tool, const std::vector<uint8_t>& payload, int
         simBus.attach(device);
         devices.push_back(device);
     }
-    flash::StopSignal stop;
-    flash::StationBus bus(framed, stop);
+    StopSignal stop;
+    SharedBus bus(framed, stop);
     NoOutput output;
-    const flash::Station station{tool, "bench", bus, output, nullptr, stop, {}, false, {}};
+    const station::Station station{tool, "bench", bus, output, nullptr, stop, {}, false, {}};
 
     Run run;
     const double cpuBefore = cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    flash::Tally tally;
+    station::Tally tally;
     {
         QuietStdout quiet;
-        tally = flash::flashAll(station, std::chrono::milliseconds(0));
+        tally = station::flashAll(station, std::chrono::milliseconds(0));
     }
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.cpu = cpuSeconds() - cpuBefore;

@@ -170,8 +170,8 @@ struct FlashRig {
     UpgradeRecord record{recordFile};
     sim::SimBus bus;
     DeviceBus* target = &bus;  // the bus the commands run on
-    flash::StopSignal stop;
-    flash::StationTiming timing;
+    StopSignal stop;
+    station::StationTiming timing;
     SharedText outText, errText;
     std::ostream out{&outText}, err{&errText};
     std::thread background;

@@ -16,7 +16,7 @@
 int main(int argc, char** argv) {
     using namespace iap;
     const flash::Console console = flash::takeStandardOutput();
-    flash::StopSignal stop;
+    StopSignal stop;
     flash::onInterrupt([&stop] { stop.request(); });
 
     static sim::SimBus bus;  // outlives the plugging thread, which ends with the process

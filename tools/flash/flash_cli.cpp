@@ -11,8 +11,9 @@
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
 #include "flash/outputs.h"
-#include "flash/station_bus.h"
+#include "link/device_list.h"
 #include "link/hid_node.h"
+#include "link/shared_bus.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
 
@@ -179,7 +180,7 @@ constexpr const char* kPermissionHint =
     "logged-in user access (see the README, \"Device access\").\n";
 
 int listCommand(const Options& o, const AppState& state, FlashIo& io) {
-    StationBus bus(io.bus, io.stop);
+    SharedBus bus(io.bus, io.stop);
     bus.init();
     const std::vector<ListedDevice> devices = listDevices(bus, state.deviceIds);
     bus.exit();
@@ -242,22 +243,22 @@ int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
     } else {
         output = makePlainOutput(io.out);
     }
-    StationBus bus(io.bus, io.stop);
+    SharedBus bus(io.bus, io.stop);
     bus.init();
-    const Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
-    Tally tally;
+    const station::Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
+    station::Tally tally;
     if (o.command == "line") {
-        tally = runLine(station);
+        tally = station::runLine(station);
     } else {
         milliseconds wait(state.settings.searchDeviceTimeout);
         if (o.all && o.ports.empty()) wait = milliseconds(0);
         if (o.waitSeconds) wait = milliseconds(static_cast<long long>(*o.waitSeconds * 1000.0 + 0.5));
-        if (!o.ports.empty()) tally = flashPorts(station, wait);
-        else if (o.all) tally = flashAll(station, wait);
-        else tally = flashFirst(station, wait);
+        if (!o.ports.empty()) tally = station::flashPorts(station, wait);
+        else if (o.all) tally = station::flashAll(station, wait);
+        else tally = station::flashFirst(station, wait);
     }
     bus.exit();
-    const int code = exitCodeOf(tally);
+    const int code = station::exitCodeOf(tally);
     Event summary;
     summary.kind = EventKind::Summary;
     summary.passed = tally.passed;

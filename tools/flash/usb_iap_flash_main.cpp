@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
     using namespace iap;
     const flash::Console console = flash::takeStandardOutput();
-    flash::StopSignal stop;
+    StopSignal stop;
     flash::onInterrupt([&stop] { stop.request(); });
     const std::unique_ptr<DeviceBus> bus = makeRealBus();
     std::unique_ptr<UpgradeRecord> record;

@@ -1,4 +1,4 @@
-// The device bus as the station uses it from one thread per device:
+// The device bus as many threads share it (one per device):
 //  - enumeration, opening and the other bus calls run one at a time (hidapi
 //    keeps the last error of hid_enumerate and hid_open_path in one global,
 //    and the simulated bus's list is shared as well);
@@ -14,16 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "flash/stop_signal.h"
 #include "link/device_bus.h"
+#include "link/stop_signal.h"
 
-namespace iap::flash {
+namespace iap {
 
 inline constexpr int kReadSliceMs = 50;
 
-class StationBus : public DeviceBus {
+class SharedBus : public DeviceBus {
 public:
-    StationBus(DeviceBus& inner, const StopSignal& stop) : inner_(inner), stop_(stop) {}
+    SharedBus(DeviceBus& inner, const StopSignal& stop) : inner_(inner), stop_(stop) {}
 
     int init() override;
     void exit() override;
@@ -38,4 +38,4 @@ private:
     std::mutex mutex_;
 };
 
-}  // namespace iap::flash
+}  // namespace iap

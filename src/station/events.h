@@ -1,6 +1,6 @@
 // What the station tells while it works, one event at a time, and the
 // outputs that show it: JSON lines, plain lines, or the live board of a
-// terminal (outputs.h).
+// terminal (usb-iap-flash's outputs.h).
 #pragma once
 
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include "link/device_bus.h"
 
-namespace iap::flash {
+namespace iap::station {
 
 enum class EventKind {
     Found,     // a device was opened for a procedure (list: a device was seen)
@@ -56,4 +56,4 @@ public:
     virtual void finish() {}
 };
 
-}  // namespace iap::flash
+}  // namespace iap::station

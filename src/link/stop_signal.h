@@ -8,7 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace iap::flash {
+namespace iap {
 
 class StopSignal {
 public:
@@ -34,4 +34,4 @@ private:
     mutable std::condition_variable changed_;
 };
 
-}  // namespace iap::flash
+}  // namespace iap

@@ -1,4 +1,4 @@
-#include "flash/station.h"
+#include "station/station.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,15 +8,15 @@
 #include <set>
 #include <thread>
 
-#include "flash/outputs.h"
 #include "link/connection.h"
+#include "link/device_list.h"
 #include "link/discovery.h"
 #include "logging/logging.h"
 #include "upgrade/procedure.h"
 #include "upgrade/to_boot_procedure.h"
 #include "upgrade/upgrade_procedure.h"
 
-namespace iap::flash {
+namespace iap::station {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -393,15 +393,6 @@ bool selected(const Station& st, const std::string& key) {
 
 }  // namespace
 
-std::string portKey(const HidDeviceInfo& device) { return device.portChain.empty() ? device.path : device.portChain; }
-
-bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries) {
-    uint16_t vid = 0, pid = 0;
-    if (!deviceVidPid(device, vid, pid)) return false;
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const DeviceIdEntry& e) { return e.vendorId == vid && e.productId == pid; });
-}
-
 int exitCodeOf(const Tally& tally) {
     if (tally.seen == 0) return 3;
     return tally.failed > 0 ? 1 : 0;
@@ -533,21 +524,4 @@ Tally runLine(const Station& st) {
     return tally;
 }
 
-std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries) {
-    std::vector<ListedDevice> out;
-    for (const HidDeviceInfo& info : bus.enumerate()) {
-        if (!hasPackageIds(info, entries)) continue;
-        DeviceRecord record;
-        const DeviceCheck check = openMatching(bus, info, entries, record);
-        if (check == DeviceCheck::Chosen) {
-            out.push_back({info, true, {}});
-        } else if (check == DeviceCheck::OpenFailed) {
-            OpenProblem problem = bus.openProblem(info.path);
-            if (problem.reason.empty()) problem.reason = "cannot be opened";
-            out.push_back({info, false, problem});
-        }
-    }
-    return out;
-}
-
-}  // namespace iap::flash
+}  // namespace iap::station

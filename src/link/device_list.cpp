@@ -1,0 +1,35 @@
+#include "link/device_list.h"
+
+#include <algorithm>
+
+#include "link/discovery.h"
+
+namespace iap {
+
+std::string portKey(const HidDeviceInfo& device) { return device.portChain.empty() ? device.path : device.portChain; }
+
+bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries) {
+    uint16_t vid = 0, pid = 0;
+    if (!deviceVidPid(device, vid, pid)) return false;
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const DeviceIdEntry& e) { return e.vendorId == vid && e.productId == pid; });
+}
+
+std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries) {
+    std::vector<ListedDevice> out;
+    for (const HidDeviceInfo& info : bus.enumerate()) {
+        if (!hasPackageIds(info, entries)) continue;
+        DeviceRecord record;
+        const DeviceCheck check = openMatching(bus, info, entries, record);
+        if (check == DeviceCheck::Chosen) {
+            out.push_back({info, true, {}});
+        } else if (check == DeviceCheck::OpenFailed) {
+            OpenProblem problem = bus.openProblem(info.path);
+            if (problem.reason.empty()) problem.reason = "cannot be opened";
+            out.push_back({info, false, problem});
+        }
+    }
+    return out;
+}
+
+}  // namespace iap

@@ -1,0 +1,29 @@
+// The devices of a package among those attached, as a program that works on
+// many at once sees them: keyed by the USB port they are plugged into.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/device_bus.h"
+#include "link/device_id.h"
+#include "link/device_record.h"
+
+namespace iap {
+
+// The key of a device: its port chain, or its path when the port is unknown.
+std::string portKey(const HidDeviceInfo& device);
+
+// True when the device's vendor and product IDs are those of an entry.
+bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries);
+
+// Every attached device with the package's IDs that is the package's
+// interface (usage page 0xFF00, report ID) or cannot be opened to tell.
+struct ListedDevice {
+    HidDeviceInfo info;
+    bool ready = false;
+    OpenProblem problem;  // when not ready
+};
+std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries);
+
+}  // namespace iap
