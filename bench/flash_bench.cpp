@@ -7,7 +7,6 @@
 // time of the process during the eight-device run is reported as a share of
 // one core. Each figure is the best of three runs, as other processes on the
 // machine only ever add time.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 
 #include "bytes/firmware_image.h"
 #include "link/shared_bus.h"
+#include "logging/diagnostics.h"
 #include "framed_bus.h"
 #include "reference_image.h"
 #include "sim/sim_bus.h"
@@ -29,7 +29,6 @@ namespace {
 using namespace iap;
 using bench::kBlockSize;
 using bench::kPayload;
-using bench::QuietStdout;
 using bench::referenceImage;
 
 constexpr double kAutoStartPause = 2.0;
@@ -75,7 +74,7 @@ Run upgradeAtOnce(const AppState& tool, const std::vector<uint8_t>& payload, int
     const auto start = std::chrono::steady_clock::now();
     station::Tally tally;
     {
-        QuietStdout quiet;
+        const ChannelScope quiet(diagnostics(), nullptr);  // as usb-iap-flash runs without --verbose
         tally = station::flashAll(station, std::chrono::milliseconds(0));
     }
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -11,6 +11,7 @@
 #include "app/frame_loop.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "logging/diagnostics.h"
 #include "logging/logging.h"
 
 namespace iap {
@@ -92,6 +93,9 @@ int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand) {
 }
 
 int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform) {
+    // The floors' diagnostic lines on standard output, warnings on standard error.
+    diagnostics().set(standardOutputLines());
+    warnings().set(standardErrorWarnings());
     createShellLogger();
     basic_logg->info("WinMain initializing...");
     basic_logg->info("Log system OK");

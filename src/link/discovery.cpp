@@ -1,10 +1,10 @@
 #include "link/discovery.h"
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "link/descriptor.h"
+#include "logging/diagnostics.h"
 #include "logging/logging.h"
 
 namespace iap {
@@ -90,12 +90,11 @@ DeviceCheck checkDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vi
     if (!facts.hasReportId) {
         return DeviceCheck::NoReportId;
     }
-    std::printf("reportId: %04X\n", facts.reportId);
+    diagnostic("reportId: %04X\n", facts.reportId);
     if (!facts.hasUsagePage) {
         return DeviceCheck::NoUsagePage;
     }
-    std::printf("usage: %04X\n", facts.usagePage);
-    std::fflush(stdout);
+    diagnostic("usage: %04X\n", facts.usagePage);
     if (facts.usagePage != kVendorUsagePage) {
         return DeviceCheck::OtherUsagePage;
     }
@@ -147,8 +146,7 @@ void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeou
         for (const HidDeviceInfo& device : devices) {
             for (const DeviceIdEntry& entry : entries) {
                 if (matchDevice(bus, device, entry.vendorId, entry.productId, entry.reportId, record)) {
-                    std::printf("report ID:%02X\n", record.reportId);
-                    std::fflush(stdout);
+                    diagnostic("report ID:%02X\n", record.reportId);
                     if (basic_logger) {
                         basic_logger->info("SearchDevice report ID.{}", static_cast<int>(record.reportId));
                     }

@@ -9,6 +9,7 @@
 
 #include "package/image_decode.h"
 #include "package/layout.h"
+#include "logging/diagnostics.h"
 #include "package/package_format.h"
 
 namespace iap {
@@ -28,7 +29,7 @@ std::string quoted(const std::string& text) {
 }
 
 void takeNoPackagePath(AppState& state, const std::string& reason) {
-    std::fprintf(stderr, "tool package not loaded: %s\n", reason.c_str());
+    warning("tool package not loaded: " + reason);
     state.colours = defaultColours();
     for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
 }
@@ -38,8 +39,7 @@ void takeNoPackagePath(AppState& state, const std::string& reason) {
 std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
     const uintmax_t size = fs::file_size(path);
     std::vector<uint8_t> buffer(static_cast<size_t>(size), 0);
-    std::printf("%s\n", quoted(path.string()).c_str());
-    std::fflush(stdout);
+    diagnostic("%s\n", quoted(path.string()).c_str());
     std::ifstream in(path, std::ios::binary);
     if (in) in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
     return buffer;
@@ -47,7 +47,7 @@ std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
 
 bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     const uintmax_t size = fs::file_size(state.executablePath);
-    std::printf("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
+    diagnostic("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
 
     PackageParse parse;
     {
@@ -101,12 +101,11 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     // In table order: a later entry of an id replaces the earlier texture.
     for (auto& [id, texture] : textures) state.textures.insert_or_assign(id, std::move(texture));
 
-    std::printf("retryNum:%d\n", static_cast<int32_t>(state.settings.retryNum));
-    std::printf("rebootDelay:%d\n", static_cast<int32_t>(state.settings.rebootDelay));
-    std::printf("switchDelay:%d\n", static_cast<int32_t>(state.settings.switchDelay));
-    std::printf("searchDeviceTimeout:%d\n", static_cast<int32_t>(state.settings.searchDeviceTimeout));
-    std::printf("readAckTimeout:%d\n", static_cast<int32_t>(state.settings.readAckTimeout));
-    std::fflush(stdout);
+    diagnostic("retryNum:%d\n", static_cast<int32_t>(state.settings.retryNum));
+    diagnostic("rebootDelay:%d\n", static_cast<int32_t>(state.settings.rebootDelay));
+    diagnostic("switchDelay:%d\n", static_cast<int32_t>(state.settings.switchDelay));
+    diagnostic("searchDeviceTimeout:%d\n", static_cast<int32_t>(state.settings.searchDeviceTimeout));
+    diagnostic("readAckTimeout:%d\n", static_cast<int32_t>(state.settings.readAckTimeout));
 
     for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
     return true;

@@ -23,14 +23,14 @@ std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLin
 #endif
 
 // Reads the whole file at path. Writes the path quoted ("..." with backslash
-// escapes) and a newline to standard output first. A file that cannot be
+// escapes) and a newline to the diagnostics first. A file that cannot be
 // opened gives a buffer of zeros of the file's size. Throws
 // std::filesystem::filesystem_error when the size cannot be determined.
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
 
-// Reads the package appended to state.executablePath. Standard output gets
+// Reads the package appended to state.executablePath. The diagnostics get
 // "exe size:%d", the quoted path, and for a loaded package the five settings
-// lines. On success fills the firmware, device IDs, colours, settings and
+// lines; a package that is not loaded is a warning with the reason. On success fills the firmware, device IDs, colours, settings and
 // one texture per image entry (a later entry of the same id replaces the
 // earlier one) and returns true. A missing, damaged or incomplete package,
 // or an image that does not decode, leaves firmware, device IDs, textures and

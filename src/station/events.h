@@ -18,6 +18,7 @@ enum class EventKind {
     Progress,  // payload bytes the device has accepted; at most one per progress interval
     Result,    // a procedure ended on a device
     Summary,   // the run ended
+    Warning,   // something the user should know (the log's folder, a record not written)
 };
 
 struct Event {
@@ -29,7 +30,7 @@ struct Event {
     std::string procedure;  // "upgrade" or "to-boot"
     HidDeviceInfo device;   // Found, Result (empty when none was opened)
     // State: the state; Stage: the status text; Result: the text the user
-    // sees ("PASS", an error text, "interrupted").
+    // sees ("PASS", an error text, "interrupted"); Warning: the warning.
     std::string text;
     std::string outcome;    // Result: the upgrade record's outcome word
     bool final = false;     // Result: the device's last result in this run

@@ -8,6 +8,7 @@
 
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
+#include "logging/diagnostics.h"
 #include "logging/log_sink.h"
 #include "logging/logging.h"
 
@@ -125,9 +126,9 @@ bool UpgradeRecord::append(const RecordedAttempt& attempt) {
         ok = std::fclose(out) == 0 && ok;
     }
     if (!ok && !warned_) {
+        const int error = errno;
         warned_ = true;
-        std::fprintf(stderr, "USB IAP tool: cannot write the upgrade record %s: %s\n", file_.string().c_str(),
-                     std::strerror(errno));
+        warning("cannot write the upgrade record " + file_.string() + ": " + std::strerror(error));
     }
     return ok;
 }

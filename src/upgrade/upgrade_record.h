@@ -65,7 +65,7 @@ public:
     // Appends the line (and the header row first when the file is new or
     // empty) with one write, flushed at once: a process killed at any moment
     // leaves only whole lines. Thread-safe. False when the file cannot be
-    // written (said once on standard error).
+    // written (said once, as a warning).
     bool append(const RecordedAttempt& attempt);
 
     const std::filesystem::path& file() const { return file_; }

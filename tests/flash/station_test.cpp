@@ -47,7 +47,7 @@ TEST(FlashAll, EightDevicesAtOnceOneUnpluggedMidUpgradeFailsAlone) {
     }
     devices[4]->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, kData, 10));
 
-    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--json"}), 1);
+    EXPECT_EQ(rig.run("flash", {"--all", "--json"}), 1);
     Lines expected;
     for (int i = 1; i <= 8; ++i) {
         expected.push_back("1-4." + std::to_string(i) + (i == 5 ? " failed hid_get_report failed" : " passed PASS"));
@@ -111,7 +111,7 @@ TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
         for (int i = 1; i <= 4; ++i) devices.push_back(rig.plug("1-4." + std::to_string(i)));
         Lines args = c.args;
         args.push_back("--json");
-        EXPECT_EQ(rig.runQuietly("flash", args), c.code) << rig.errText.text();
+        EXPECT_EQ(rig.run("flash", args), c.code) << rig.errText.text();
         EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | .exit_code)jq"), Lines{std::to_string(c.code)});
         for (size_t i = 0; i < devices.size(); ++i) {
             EXPECT_EQ(devices[i]->upgradePassed(), c.upgraded[i]) << i;
@@ -123,7 +123,7 @@ TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
         }
     }
     FlashRig empty;
-    EXPECT_EQ(empty.runQuietly("flash", {"--all", "--plain"}), 3);
+    EXPECT_EQ(empty.run("flash", {"--all", "--plain"}), 3);
     EXPECT_EQ(empty.outText.text(), "passed 0, failed 0\n");
 }
 
@@ -134,7 +134,7 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
     for (int i = 0; i < 4; ++i) {
         devices.push_back(rig.plug("1-4." + std::to_string(i + 1), inApp[i] ? sim::Mode::Application : sim::Mode::Bootloader));
     }
-    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--to-boot", "--json"}), 0) << rig.outText.text();
+    EXPECT_EQ(rig.run("flash", {"--all", "--to-boot", "--json"}), 0) << rig.outText.text();
     for (int i = 0; i < 4; ++i) {
         const std::string port = "1-4." + std::to_string(i + 1);
         SCOPED_TRACE(port);
@@ -160,7 +160,6 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
 }
 
 TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
-    test::QuietDiagnostics quiet;
     FlashRig rig;
     rig.start("line", {"--json"});
     const auto seen = [&](const std::string& port, const std::string& state, size_t times) {
@@ -201,7 +200,6 @@ TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
 
 TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {
     // Devices that stop answering; each read would wait a minute.
-    test::QuietDiagnostics quiet;
     FlashRig rig(6000, {3, 1000, 100, 1000, 60000});
     std::vector<std::shared_ptr<sim::SimDevice>> devices;
     for (int i = 1; i <= 3; ++i) {
@@ -232,7 +230,7 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
     auto other = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.vendorId = 0x4321});
     rig.bus.attach(other);
 
-    EXPECT_EQ(rig.runQuietly("list"), 1);
+    EXPECT_EQ(rig.run("list"), 1);
     const std::string out = rig.outText.text();
     EXPECT_EQ(occurrences(out, "\n"), 3u) << out;  // heads and two devices
     EXPECT_NE(out.find("1-4.1  1234:5679  0100  SIM0001  ready"), std::string::npos) << out;
@@ -242,11 +240,11 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
     FlashRig json;
     json.plug("1-4.1");
     json.plug("1-4.2")->setOpenFails(true);
-    EXPECT_EQ(json.runQuietly("list", {"--json"}), 1);
+    EXPECT_EQ(json.run("list", {"--json"}), 1);
     EXPECT_EQ(json.jq(R"jq("\(.event) \(.port) \(.ready) \(.problem) \(.permission)")jq"),
               (Lines{"found 1-4.1 true null false", "found 1-4.2 false Permission denied true"}));
     // Flashing every device: the one that cannot be opened fails with the reason.
-    EXPECT_EQ(json.runQuietly("flash", {"--all", "--json"}), 1);
+    EXPECT_EQ(json.run("flash", {"--all", "--json"}), 1);
     EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.text) \(.problem)")jq")),
               (Lines{"1-4.1 passed PASS null", "1-4.2 open-failed Open Failed! Permission denied"}));
     const Lines record = json.recordLines();  // both attempts
@@ -256,11 +254,11 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
               1);
 
     rig.bus.detach(locked);
-    EXPECT_EQ(rig.runQuietly("list"), 0);
+    EXPECT_EQ(rig.run("list"), 0);
     rig.bus.detach(rig.bus.devices().front());
-    EXPECT_EQ(rig.runQuietly("list"), 3);
+    EXPECT_EQ(rig.run("list"), 3);
 
-    EXPECT_EQ(rig.runQuietly("udev-rule"), 0);
+    EXPECT_EQ(rig.run("udev-rule"), 0);
     const std::string rule = rig.outText.text().substr(rig.outText.text().find("# usb-iap-flash: access"));
     Lines rules;
     std::istringstream in(rule);
@@ -299,7 +297,6 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
         {{"flash", (rig.dir / "missing").string()}, "not a file"},
         {{"flash", bare}, "no usable tool package: no package"},
     };
-    test::QuietDiagnostics quiet;
     for (const auto& c : cases) {
         test::SharedText outText, errText;
         std::ostream out(&outText), err(&errText);
@@ -309,6 +306,36 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
     }
     EXPECT_TRUE(device->commands().empty());
     EXPECT_EQ(device->openCount(), 0u);
+}
+
+// The floors' diagnostic lines reach the error stream only with --verbose,
+// never standard output; a warning (here: a record that cannot be written)
+// reaches the output as its own event.
+TEST(Diagnostics, OnlyWithVerboseAndWarningsAsEvents) {
+    for (const char* format : {"--plain", "--json"}) {
+        for (const bool verbose : {false, true}) {
+            SCOPED_TRACE(std::string(format) + (verbose ? " --verbose" : ""));
+            FlashRig rig;
+            rig.plug("1-4.1");
+            UpgradeRecord nowhere(rig.dir / "no-such-folder" / "upgrade-record.csv");
+            flash::FlashIo io{rig.bus, rig.out, rig.err, rig.stop, [&] { return &nowhere; }, false, 80, rig.timing};
+            Lines args = {"flash", rig.tool.string(), format};
+            if (verbose) args.push_back("--verbose");
+            ::testing::internal::CaptureStdout();
+            EXPECT_EQ(flash::runFlashTool(args, io), 0);
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+            const std::string err = rig.errText.text();
+            EXPECT_EQ(occurrences(err, "IAP status:"), verbose ? 54u : 0u) << err;
+            EXPECT_EQ(occurrences(err, "report ID:01\n"), verbose ? 1u : 0u);
+            const std::string warning = "cannot write the upgrade record " + nowhere.file().string() +
+                                        ": No such file or directory";
+            if (format == std::string("--json")) {
+                EXPECT_EQ(rig.jq(R"jq(select(.event=="warning") | "\(.port) \(.text)")jq"), Lines{"null " + warning});
+            } else {
+                EXPECT_EQ(occurrences(rig.outText.text(), "warning: " + warning + "\n"), 1u) << rig.outText.text();
+            }
+        }
+    }
 }
 
 }  // namespace

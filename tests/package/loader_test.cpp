@@ -97,7 +97,7 @@ TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) 
         made = g_released = 0;
         EXPECT_FALSE(load(c.file, "tool", c.failAt));
         EXPECT_EQ(output, expectedStart(c.file.size())) << "no settings lines";
-        EXPECT_EQ(reason.rfind("tool package not loaded: ", 0), 0u) << reason;
+        EXPECT_EQ(reason.rfind("USB IAP tool: tool package not loaded: ", 0), 0u) << reason;
         ASSERT_EQ(state.colours.size(), 10u);
         EXPECT_EQ(0, std::memcmp(state.colours.data(), defaultColours().data(), 10 * sizeof(Colour)));
         EXPECT_EQ(state.layout.size(), 22u);

@@ -104,6 +104,10 @@ void applyToBoard(BoardModel& model, const Event& event) {
     // Status texts are the plain and JSON outputs' business; a port gets its
     // row with its first state, device or result.
     if (event.kind == EventKind::Summary || event.kind == EventKind::Stage) return;
+    if (event.kind == EventKind::Warning) {
+        model.warnings.push_back(oneLine(event.text));
+        return;
+    }
     auto it = std::find_if(model.rows.begin(), model.rows.end(),
                            [&](const BoardRow& r) { return r.port == event.port; });
     if (it == model.rows.end()) {
@@ -183,6 +187,7 @@ std::vector<std::string> renderBoard(const BoardModel& model, int width) {
     }
     lines.push_back(fit("passed " + std::to_string(model.passed) + "   failed " + std::to_string(model.failed) +
                         "   running " + std::to_string(running)));
+    for (const std::string& warning : model.warnings) lines.push_back(fit("warning: " + warning));
     return lines;
 }
 

@@ -15,7 +15,7 @@
 
 int main(int argc, char** argv) {
     using namespace iap;
-    const flash::Console console = flash::takeStandardOutput();
+    const flash::Console console = flash::openConsole();
     StopSignal stop;
     flash::onInterrupt([&stop] { stop.request(); });
 

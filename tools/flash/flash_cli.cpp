@@ -14,6 +14,7 @@
 #include "link/device_list.h"
 #include "link/hid_node.h"
 #include "link/shared_bus.h"
+#include "logging/diagnostics.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
 
@@ -42,24 +43,27 @@ constexpr const char* kUsage =
     "  udev-rule TOOL\n"
     "      the udev rule that gives the logged-in user access to the package's devices\n"
     "\n"
-    "  --json   one JSON object per line and event\n"
-    "  --plain  plain lines, also on a terminal (the default elsewhere)\n"
+    "  --json     one JSON object per line and event\n"
+    "  --plain    plain lines, also on a terminal (the default elsewhere)\n"
+    "  --verbose  the protocol's and the loader's diagnostic lines on standard error\n"
     "\n"
     "Exit codes: 0 every selected device passed, 1 any failed, 2 usage or package\n"
     "error, 3 no device was found.\n";
 
 struct Options {
     std::string command, tool;
-    bool all = false, toBoot = false, json = false, plain = false;
+    bool all = false, toBoot = false, json = false, plain = false, verbose = false;
     std::vector<std::string> ports;
     std::optional<double> waitSeconds;
 };
 
 // The options each command takes.
 bool takes(const std::string& command, const std::string& option) {
-    static const std::set<std::string> list = {"--json"};
-    static const std::set<std::string> flash = {"--all", "--port", "--wait", "--to-boot", "--json", "--plain"};
-    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain"};
+    static const std::set<std::string> list = {"--json", "--verbose"};
+    static const std::set<std::string> flash = {"--all",  "--port",  "--wait",   "--to-boot",
+                                                "--json", "--plain", "--verbose"};
+    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain", "--verbose"};
+    if (option == "--verbose") return true;  // every command
     if (command == "list") return list.count(option) > 0;
     if (command == "flash") return flash.count(option) > 0;
     if (command == "line") return line.count(option) > 0;
@@ -111,6 +115,7 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         else if (word == "--to-boot") o.toBoot = true;
         else if (word == "--json") o.json = true;
         else if (word == "--plain") o.plain = true;
+        else if (word == "--verbose") o.verbose = true;
         else if (word == "--port") {
             if (!isPortChain(*value)) {
                 error = "--port \"" + *value + "\" is not a USB port chain (like 1-4.2)";
@@ -231,7 +236,6 @@ int listCommand(const Options& o, const AppState& state, FlashIo& io) {
 }
 
 int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
-    UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
     std::unique_ptr<Output> output;
     if (o.json) {
         output = makeJsonOutput(io.out);
@@ -243,6 +247,14 @@ int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
     } else {
         output = makePlainOutput(io.out);
     }
+    // Warnings (the log's folder, a record not written) become events of the output.
+    const ChannelScope warningEvents(warnings(), [&output](std::string_view text) {
+        Event e;
+        e.kind = EventKind::Warning;
+        e.text = std::string(text);
+        output->emit(e);
+    });
+    UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
     SharedBus bus(io.bus, io.stop);
     bus.init();
     const station::Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
@@ -311,6 +323,16 @@ int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
         io.err << "usb-iap-flash: " << error << "\n\n" << kUsage;
         return 2;
     }
+    // The floors' diagnostic lines: nowhere, or with --verbose on the error stream.
+    LineWriter toErr = [&io](std::string_view line) {
+        io.err << line;
+        io.err.flush();
+    };
+    const ChannelScope quiet(diagnostics(), options->verbose ? toErr : nullptr);
+    const ChannelScope warningLines(warnings(), [&io](std::string_view text) {
+        io.err << "usb-iap-flash: warning: " << text << "\n";
+        io.err.flush();
+    });
     AppState state;
     if (!loadTool(options->tool, state, io.err)) return 2;
     if (options->command == "udev-rule") {

@@ -16,6 +16,7 @@ const char* kindName(EventKind kind) {
     case EventKind::Progress: return "progress";
     case EventKind::Result: return "result";
     case EventKind::Summary: return "summary";
+    case EventKind::Warning: return "warning";
     }
     return "unknown";
 }
@@ -104,6 +105,9 @@ std::string jsonLine(const Event& e) {
         add("duration_ms", std::to_string(e.durationMs));
         addDevice();
         addProblem();
+        break;
+    case EventKind::Warning:
+        add("text", jsonString(e.text));
         break;
     case EventKind::Summary:
         add("passed", std::to_string(e.passed));

@@ -45,7 +45,7 @@ std::string jsonString(std::string_view text);
 bool portBefore(const std::string& a, const std::string& b);
 
 // The board as it stands: the title line, the column heads, one row per
-// port and the tally, each line cut to width - 1 characters.
+// port, the tally and the warnings, each line cut to width - 1 characters.
 struct BoardRow {
     std::string port;
     std::string state = "waiting";
@@ -57,6 +57,7 @@ struct BoardModel {
     BoardTitle title;
     std::vector<BoardRow> rows;  // in port order
     int passed = 0, failed = 0;
+    std::vector<std::string> warnings;  // shown below the tally
 };
 std::vector<std::string> renderBoard(const BoardModel& model, int width);
 // Applies one event to the model.

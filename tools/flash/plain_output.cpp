@@ -54,6 +54,9 @@ public:
         case EventKind::Summary:
             writeLine("passed " + std::to_string(event.passed) + ", failed " + std::to_string(event.failed));
             break;
+        case EventKind::Warning:
+            writeLine("warning: " + oneLine(event.text));
+            break;
         case EventKind::State:
             break;
         }
