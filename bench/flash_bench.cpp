@@ -52,7 +52,7 @@ struct Run {
     int passed = 0;        // devices that passed with the payload in their flash
 };
 
-Run upgradeAtOnce(const AppState& tool, const std::vector<uint8_t>& payload, int count) {
+Run upgradeAtOnce(const UpgradeContent& tool, const std::vector<uint8_t>& payload, int count) {
     sim::SimBus simBus;
     bench::FramedBus framed(simBus);
     std::vector<std::shared_ptr<sim::SimDevice>> devices;
@@ -94,7 +94,7 @@ Run upgradeAtOnce(const AppState& tool, const std::vector<uint8_t>& payload, int
 
 int main() {
     std::vector<uint8_t> payload;
-    AppState tool;
+    UpgradeContent tool;
     tool.firmware = referenceImage(payload);
     tool.deviceIds = {{0x01, 0x5679, 0x1234}};
     tool.settings = {3, 1000, 500, 1000, 1000};

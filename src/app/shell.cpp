@@ -103,7 +103,7 @@ int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> pla
     // Never destroyed: pool workers may still read it while the process ends.
     static Shell* shell = new Shell;
     shell->platform = std::move(platform);
-    shell->ctx.state = &shell->state;
+    shell->ctx.package = &shell->state;
     shell->ctx.bus = &bus;
     shell->ctx.connection = &shell->connection;
 

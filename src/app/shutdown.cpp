@@ -23,7 +23,7 @@ bool requestShutdown(ToolContext& ctx, UIEventQueue* events, ThreadPool* pool) {
     bool workersEnded = true;
     if (pool) {
         // 64-bit: readAckTimeout + 1000 does not overflow.
-        const int64_t readAckTimeout = ctx.state ? static_cast<int32_t>(ctx.state->settings.readAckTimeout) : 0;
+        const int64_t readAckTimeout = ctx.package ? static_cast<int32_t>(ctx.package->settings.readAckTimeout) : 0;
         const auto bound = std::chrono::milliseconds((readAckTimeout > 0 ? readAckTimeout : 0) + 1000);
         workersEnded = pool->shutdown(bound);
     }

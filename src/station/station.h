@@ -26,7 +26,7 @@
 #include "link/device_bus.h"
 #include "link/device_id.h"
 #include "link/stop_signal.h"
-#include "package/app_state.h"
+#include "package/upgrade_content.h"
 #include "station/events.h"
 #include "upgrade/upgrade_record.h"
 
@@ -43,7 +43,7 @@ struct StationTiming {
 };
 
 struct Station {
-    const AppState& tool;     // firmware, device IDs, settings
+    const UpgradeContent& tool;  // firmware, device IDs, settings
     std::string toolName;     // the upgrade record's tool column
     DeviceBus& bus;           // a SharedBus over the machine's or the simulated bus
     Output& output;

@@ -9,7 +9,7 @@
 
 #include "link/connection.h"
 #include "link/device_bus.h"
-#include "package/app_state.h"
+#include "package/upgrade_content.h"
 #include "upgrade/reporter.h"
 #include "upgrade/upgrade_record.h"
 
@@ -26,7 +26,7 @@ enum BusyState : int32_t {
 };
 
 struct ToolContext {
-    const AppState* state = nullptr;         // filled by the loader, then read-only
+    const UpgradeContent* package = nullptr;  // filled by the loader, then read-only
     DeviceBus* bus = nullptr;                // real or simulated
     DeviceConnection* connection = nullptr;  // the one device record with its buffers
     Reporter* reporter = nullptr;            // where the procedures' texts and progress go

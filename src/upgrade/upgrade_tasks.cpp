@@ -27,8 +27,8 @@ void pauseUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 void recordAttempt(ToolContext& ctx, std::string_view procedure, const AttemptResult& result) {
     if (!ctx.record) return;
-    const std::string tool = ctx.state->executablePath.filename().string();
-    ctx.record->append({procedure, result, ctx.state->firmware, tool});
+    const std::string tool = ctx.package->executablePath.filename().string();
+    ctx.record->append({procedure, result, ctx.package->firmware, tool});
 }
 
 void IAPThread(ToolContext& ctx) {

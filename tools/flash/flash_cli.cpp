@@ -15,7 +15,6 @@
 #include "link/hid_node.h"
 #include "link/shared_bus.h"
 #include "logging/diagnostics.h"
-#include "package/package_format.h"
 #include "package/package_loader.h"
 
 namespace iap::flash {
@@ -148,27 +147,16 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     return o;
 }
 
-// Loads the package of the tool file into state; false (said on err) when
-// there is none to use.
-bool loadTool(const std::string& tool, AppState& state, std::ostream& err) {
-    state.executablePath = tool;
+// Loads what an upgrade needs of the tool file's package, which the window
+// would load too; false (said on err) when there is none to use.
+bool loadTool(const std::string& tool, UpgradeContent& content, std::ostream& err) {
     try {
         if (!fs::is_regular_file(tool)) {
             err << "usb-iap-flash: " << tool << ": not a file\n";
             return false;
         }
-        // The reason first, in our own words; the loader then takes the
-        // package as the window does (images decoded too).
-        const PackageParse parse = parsePackage(ReadWholeFile(tool));
-        if (!parse.package) {
-            err << "usb-iap-flash: " << tool << ": no usable tool package: " << parse.error << "\n";
-            return false;
-        }
-        const TextureMaker noTextures = [](DecodedImage&& image) {
-            return std::make_shared<ITexture>(0, static_cast<float>(image.width), static_cast<float>(image.height));
-        };
-        if (!LoadPackage(state, noTextures)) {
-            err << "usb-iap-flash: " << tool << ": no usable tool package (its images do not decode)\n";
+        if (const std::string problem = LoadUpgradeContent(tool, content); !problem.empty()) {
+            err << "usb-iap-flash: " << tool << ": no usable tool package: " << problem << "\n";
             return false;
         }
     } catch (const std::exception& e) {
@@ -184,7 +172,7 @@ constexpr const char* kPermissionHint =
     "Permission denied: the udev rule that `usb-iap-flash udev-rule TOOL` prints gives the\n"
     "logged-in user access (see the README, \"Device access\").\n";
 
-int listCommand(const Options& o, const AppState& state, FlashIo& io) {
+int listCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     SharedBus bus(io.bus, io.stop);
     bus.init();
     const std::vector<ListedDevice> devices = listDevices(bus, state.deviceIds);
@@ -235,7 +223,7 @@ int listCommand(const Options& o, const AppState& state, FlashIo& io) {
     return notReady > 0 ? 1 : 0;
 }
 
-int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
+int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     std::unique_ptr<Output> output;
     if (o.json) {
         output = makeJsonOutput(io.out);
@@ -333,7 +321,7 @@ int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
         io.err << "usb-iap-flash: warning: " << text << "\n";
         io.err.flush();
     });
-    AppState state;
+    UpgradeContent state;
     if (!loadTool(options->tool, state, io.err)) return 2;
     if (options->command == "udev-rule") {
         io.out << udevRule(state.deviceIds, toolNameOf(options->tool));
