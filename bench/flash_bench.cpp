@@ -65,7 +65,7 @@ Run upgradeAtOnce(const UpgradeContent& tool, const std::vector<uint8_t>& payloa
         devices.push_back(device);
     }
     StopSignal stop;
-    SharedBus bus(framed, stop);
+    SharedBus bus(framed);
     NoOutput output;
     const station::Station station{tool, "bench", bus, output, nullptr, stop, {}, false, {}};
 

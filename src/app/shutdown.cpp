@@ -17,8 +17,8 @@ bool requestShutdown(ToolContext& ctx, UIEventQueue* events, ThreadPool* pool) {
     }
 
     // Ends the stepping loops, the device searches and the auto-start loop.
-    ctx.exitRequested.store(true);
-    ctx.searchCancelled.store(true);
+    ctx.exitRequested.request();
+    ctx.searchCancelled.request();
 
     bool workersEnded = true;
     if (pool) {

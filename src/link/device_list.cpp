@@ -15,18 +15,25 @@ bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>
                        [&](const DeviceIdEntry& e) { return e.vendorId == vid && e.productId == pid; });
 }
 
+DeviceCheck openOrSayWhy(DeviceBus& bus, const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries,
+                         DeviceRecord& record, OpenProblem& problem) {
+    const DeviceCheck check = openMatching(bus, device, entries, record);
+    if (check == DeviceCheck::OpenFailed) {
+        problem = bus.openProblem(device.path);
+        if (problem.reason.empty()) problem.reason = "cannot be opened";
+    }
+    return check;
+}
+
 std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries) {
     std::vector<ListedDevice> out;
     for (const HidDeviceInfo& info : bus.enumerate()) {
         if (!hasPackageIds(info, entries)) continue;
         DeviceRecord record;
-        const DeviceCheck check = openMatching(bus, info, entries, record);
-        if (check == DeviceCheck::Chosen) {
-            out.push_back({info, true, {}});
-        } else if (check == DeviceCheck::OpenFailed) {
-            OpenProblem problem = bus.openProblem(info.path);
-            if (problem.reason.empty()) problem.reason = "cannot be opened";
-            out.push_back({info, false, problem});
+        OpenProblem problem;
+        const DeviceCheck check = openOrSayWhy(bus, info, entries, record, problem);
+        if (check == DeviceCheck::Chosen || check == DeviceCheck::OpenFailed) {
+            out.push_back({info, check == DeviceCheck::Chosen, problem});
         }
     }
     return out;

@@ -133,13 +133,13 @@ const SearchClock& steadySearchClock() {
 }
 
 void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
-                  DeviceRecord& record, const std::atomic<bool>& searchCancelled,
+                  DeviceRecord& record, const StopSignal& searchCancelled,
                   const SearchClock& clock) {
     record.close();
     record.info = HidDeviceInfo{};
     const SearchClock::time_point deadline = clock.now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (searchCancelled.load() || clock.now() >= deadline) {
+        if (searchCancelled.requested() || clock.now() >= deadline) {
             return;
         }
         const std::vector<HidDeviceInfo> devices = bus.enumerate();
@@ -155,7 +155,7 @@ void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeou
             }
         }
         clock.sleepUntil(clock.now() + std::chrono::milliseconds(kSearchPollMs));
-        if (searchCancelled.load()) {
+        if (searchCancelled.requested()) {
             return;
         }
     }

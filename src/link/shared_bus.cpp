@@ -62,13 +62,8 @@ std::vector<HidDeviceInfo> SharedBus::enumerate() {
 }
 
 std::unique_ptr<HidDevice> SharedBus::openPath(const std::string& path) {
-    std::unique_ptr<HidDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = inner_.openPath(path);
-    }
-    if (!device) return nullptr;
-    return std::make_unique<StopAwareDevice>(std::move(device), stop_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.openPath(path);
 }
 
 std::vector<UsbDeviceDescriptor> SharedBus::usbDevices() {
@@ -79,6 +74,11 @@ std::vector<UsbDeviceDescriptor> SharedBus::usbDevices() {
 OpenProblem SharedBus::openProblem(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     return inner_.openProblem(path);
+}
+
+std::unique_ptr<HidDevice> stopAware(std::unique_ptr<HidDevice> device, const StopSignal& stop) {
+    if (!device) return nullptr;
+    return std::make_unique<StopAwareDevice>(std::move(device), stop);
 }
 
 }  // namespace iap

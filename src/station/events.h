@@ -33,6 +33,7 @@ struct Event {
     // sees ("PASS", an error text, "interrupted"); Warning: the warning.
     std::string text;
     std::string outcome;    // Result: the upgrade record's outcome word
+    std::string failure;    // Result: what made it fail (failureName); empty when it passed
     bool final = false;     // Result: the device's last result in this run
     int32_t status = -1;    // Result: the last status code; -1 when no device answered
     uint32_t bytes = 0;     // Progress, Result: payload bytes accepted

@@ -9,6 +9,7 @@
 
 #include "link/connection.h"
 #include "link/device_bus.h"
+#include "link/stop_signal.h"
 #include "package/upgrade_content.h"
 #include "upgrade/reporter.h"
 #include "upgrade/upgrade_record.h"
@@ -34,8 +35,8 @@ struct ToolContext {
 
     std::atomic<int32_t> busy{BUSY_IDLE};
     std::atomic<bool> autoStart{false};
-    std::atomic<bool> exitRequested{false};
-    std::atomic<bool> searchCancelled{false};
+    StopSignal exitRequested;    // ends stepping loops and auto-start (set at shutdown)
+    StopSignal searchCancelled;  // ends device searches (set at shutdown)
 
     // Pause between two auto-start attempts, in milliseconds.
     int32_t autoStartPauseMs = 2000;

@@ -80,7 +80,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool\r\n";
+           "payload_length,payload_crc,tool,failure,port\r\n";
 }
 
 std::string recordLine(const RecordedAttempt& a) {
@@ -104,7 +104,13 @@ std::string recordLine(const RecordedAttempt& a) {
     } else {
         line += ",,";
     }
-    return line + "," + field(a.toolFile) + "\r\n";
+    line += ',';
+    line += field(a.toolFile);
+    line += ',';
+    line += failureName(a.interrupted ? Failure::Interrupted : r.failure);
+    line += ',';
+    line += field(a.port.empty() ? std::string_view(r.device.portChain) : a.port);
+    return line + "\r\n";
 }
 
 UpgradeRecord::UpgradeRecord(fs::path file) : file_(std::move(file)) {}

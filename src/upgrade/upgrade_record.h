@@ -17,6 +17,15 @@
 //   sw_version, payload_length, payload_crc
 //                  from the firmware's image header
 //   tool           the tool file's name
+//   failure        what made it fail, one word (failureName: timeout,
+//                  write-failed, read-failed, transfer-pack, business-pack,
+//                  device-status, retry-limit, refused, not-found,
+//                  open-failed, interrupted, exception); empty when passed
+//   port           the USB port chain of the device (usb-iap-flash: the
+//                  port it works on, or the device's path where the port
+//                  is unknown); empty when unknown
+// Columns are only ever added at the end, so that readers of older files
+// keep working.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +48,7 @@ struct RecordedAttempt {
     std::span<const uint8_t> firmware;  // the image the attempt ran with
     std::string_view toolFile;          // the tool file's name
     bool interrupted = false;           // stopped before its end (Ctrl-C)
+    std::string_view port;              // empty: the port chain of the device opened
 };
 
 // The outcome column's word for an attempt: "interrupted" when it was

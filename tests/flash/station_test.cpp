@@ -9,6 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "link/shared_bus.h"
+#include "package/package_loader.h"
 #include "sim/sim_fault.h"
 #include "support/flash_rig.h"
 #include "support/sim_rig.h"
@@ -50,9 +52,11 @@ TEST(FlashAll, EightDevicesAtOnceOneUnpluggedMidUpgradeFailsAlone) {
     EXPECT_EQ(rig.run("flash", {"--all", "--json"}), 1);
     Lines expected;
     for (int i = 1; i <= 8; ++i) {
-        expected.push_back("1-4." + std::to_string(i) + (i == 5 ? " failed hid_get_report failed" : " passed PASS"));
+        expected.push_back("1-4." + std::to_string(i) +
+                           (i == 5 ? " failed read-failed hid_get_report failed" : " passed null PASS"));
     }
-    EXPECT_EQ(sorted(rig.jq(R"jq(select(.event=="result" and .final) | "\(.port) \(.outcome) \(.text)")jq")), expected);
+    EXPECT_EQ(sorted(rig.jq(R"jq(select(.event=="result" and .final) | "\(.port) \(.outcome) \(.failure) \(.text)")jq")),
+              expected);
     EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | "\(.passed) \(.failed) \(.exit_code)")jq"), Lines{"7 1 1"});
     EXPECT_EQ(rig.jq(R"jq(select(.event=="found") | "\(.vid):\(.pid) \(.bcd_device) \(.serial)")jq"),
               Lines(8, "1234:5679 0100 SIM0001"));
@@ -214,11 +218,15 @@ TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {
     rig.stop.request();
     EXPECT_EQ(rig.join(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 30s) << "well before a read's own time-out";
-    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.outcome) \(.text)")jq"), Lines(3, "interrupted interrupted"));
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.outcome) \(.failure) \(.text)")jq"),
+              Lines(3, "interrupted interrupted interrupted"));
     for (auto& d : devices) EXPECT_EQ(d->openHandles(), 0u);
     const Lines record = rig.recordLines();
     ASSERT_EQ(record.size(), 4u);
-    for (size_t i = 1; i < record.size(); ++i) EXPECT_NE(record[i].find(",upgrade,interrupted,"), std::string::npos);
+    for (size_t i = 1; i < record.size(); ++i) {
+        EXPECT_NE(record[i].find(",upgrade,interrupted,"), std::string::npos);
+        EXPECT_NE(record[i].find(",interrupted,1-4."), std::string::npos) << record[i];  // failure, port
+    }
 }
 
 TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
@@ -245,8 +253,8 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
               (Lines{"found 1-4.1 true null false", "found 1-4.2 false Permission denied true"}));
     // Flashing every device: the one that cannot be opened fails with the reason.
     EXPECT_EQ(json.run("flash", {"--all", "--json"}), 1);
-    EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.text) \(.problem)")jq")),
-              (Lines{"1-4.1 passed PASS null", "1-4.2 open-failed Open Failed! Permission denied"}));
+    EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.failure) \(.text) \(.problem)")jq")),
+              (Lines{"1-4.1 passed null PASS null", "1-4.2 open-failed open-failed Open Failed! Permission denied"}));
     const Lines record = json.recordLines();  // both attempts
     ASSERT_EQ(record.size(), 3u);
     EXPECT_EQ(std::count_if(record.begin(), record.end(),
@@ -335,6 +343,72 @@ TEST(Diagnostics, OnlyWithVerboseAndWarningsAsEvents) {
                 EXPECT_EQ(occurrences(rig.outText.text(), "warning: " + warning + "\n"), 1u) << rig.outText.text();
             }
         }
+    }
+}
+
+// A coordinator that fails while its devices run (here: its output throws)
+// stops and joins every device thread before the exception leaves it.
+TEST(Station, ACoordinatorThatThrowsStopsAndJoinsEveryDevice) {
+    FlashRig rig(6000, {3, 1000, 100, 1000, 60000});  // each read would wait a minute
+    std::vector<std::shared_ptr<sim::SimDevice>> devices;
+    for (int i = 1; i <= 3; ++i) {
+        devices.push_back(rig.plug("1-4." + std::to_string(i)));
+        devices.back()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, kData, 3));
+    }
+    struct FailingOutput : station::Output {
+        std::function<bool()> failNow;
+        void emit(const station::Event&) override {}
+        void tick() override {
+            if (failNow()) throw std::runtime_error("the terminal went away");
+        }
+    } output;
+    output.failNow = [&] {
+        return std::all_of(devices.begin(), devices.end(), [](auto& d) { return FlashRig::commandsOf(*d, kData) == 4; });
+    };
+    UpgradeContent content;
+    ASSERT_EQ(LoadUpgradeContent(rig.tool, content), "");
+    SharedBus bus(rig.bus);
+    const station::Station st{content, "tool", bus, output, nullptr, rig.stop, rig.timing};
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(station::flashAll(st, 0ms), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s) << "well before a read's own time-out";
+    EXPECT_FALSE(rig.stop.requested());
+    for (auto& d : devices) EXPECT_EQ(d->openHandles(), 0u);
+}
+
+// In line mode a board swapped in while the port is "restarting" is a new
+// board when the serial numbers tell so, and is upgraded at once; without
+// serial numbers it is taken for the board restarting, as ever.
+TEST(LineMode, ASwapWhileRestartingIsUpgradedWhenTheSerialNumbersDiffer) {
+    for (const bool serials : {true, false}) {
+        SCOPED_TRACE(serials ? "serial numbers" : "no serial numbers");
+        FlashRig rig;
+        rig.timing.returnMargin = 10min;  // the swap is well inside the window
+        const auto board = [&](const char* serial) {
+            auto b = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.serialNumber = serials ? serial : ""});
+            b->setPortChain("1-4.1");
+            b->setPowerOnMode(sim::Mode::Bootloader);
+            return b;
+        };
+        auto first = board("SN-A"), second = board("SN-B");
+        rig.bus.attach(first);
+        rig.start("line", {"--json"});
+        ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine("1-4.1", "restarting")) == 1; }, 10s));
+        rig.bus.detach(first);
+        rig.bus.attach(second);
+        if (serials) {
+            ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine("1-4.1", "restarting")) == 2; },
+                                10s));
+            EXPECT_EQ(rig.flashOf(*second), rig.payload);
+        } else {
+            const size_t looks = rig.bus.enumerations();
+            ASSERT_TRUE(waitFor([&] { return rig.bus.enumerations() >= looks + 10; }, 10s));
+            EXPECT_EQ(FlashRig::commandsOf(*second, kHeader), 0u);
+        }
+        rig.stop.request();
+        EXPECT_EQ(rig.join(), 0);
+        EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.serial)")jq"),
+                  serials ? (Lines{"1-4.1 passed SN-A", "1-4.1 passed SN-B"}) : Lines{"1-4.1 passed "});
     }
 }
 

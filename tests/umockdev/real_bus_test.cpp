@@ -185,7 +185,7 @@ TEST_F(RealBus, DiscoveryChoosesByTheSysfsDescriptorAndClosesTheOthers) {
     FakeHidraw& right = plug(sim::vendorDescriptor(kReportId));
 
     DeviceRecord record;
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     ::testing::internal::CaptureStdout();
     SearchDevice(*rig.bus, rig.state.deviceIds, 2000, record, cancelled);
     const std::string out = ::testing::internal::GetCapturedStdout();

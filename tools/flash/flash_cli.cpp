@@ -173,7 +173,7 @@ constexpr const char* kPermissionHint =
     "logged-in user access (see the README, \"Device access\").\n";
 
 int listCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
-    SharedBus bus(io.bus, io.stop);
+    SharedBus bus(io.bus);
     bus.init();
     const std::vector<ListedDevice> devices = listDevices(bus, state.deviceIds);
     bus.exit();
@@ -243,7 +243,7 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
         output->emit(e);
     });
     UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
-    SharedBus bus(io.bus, io.stop);
+    SharedBus bus(io.bus);
     bus.init();
     const station::Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
     station::Tally tally;

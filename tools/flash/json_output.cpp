@@ -97,6 +97,7 @@ std::string jsonLine(const Event& e) {
     case EventKind::Result:
         add("procedure", jsonString(e.procedure));
         add("outcome", jsonString(e.outcome));
+        add("failure", e.failure.empty() ? "null" : jsonString(e.failure));
         add("text", jsonString(e.text));
         add("final", e.final ? "true" : "false");
         add("status", e.status < 0 ? "null" : jsonString("0x" + hexText(static_cast<uint32_t>(e.status) & 0xFF, 2)));
