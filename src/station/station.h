@@ -15,8 +15,14 @@
 //
 // In line mode a port whose upgrade passed is "restarting" for the same
 // time: the board restarts into its new firmware, and a device seen on that
-// port meanwhile is that board, not a new one. A port is ready for the next
-// board ("waiting") once it is empty; a board left on it is "done".
+// port meanwhile is that board, not a new one, unless it has the IDs the
+// board had and another serial number: that is a new board, upgraded at
+// once (on a "done" port too). A port is ready for the next board
+// ("waiting") once it is empty; a board left on it is "done".
+//
+// Each device runs on a std::jthread that follows the station's stop signal
+// and its own stop token: a coordinator that returns or throws stops and
+// joins every device thread it started.
 #pragma once
 
 #include <chrono>
