@@ -31,7 +31,8 @@ inline std::vector<uint8_t> referenceImage(std::vector<uint8_t>& payload) {
     return buildFirmwareImage(fields, payload);
 }
 
-// The engine prints a line per step; keep it out of the figures.
+// The window writes the engine's line per step to standard output; keep it out
+// of the figures (as /dev/null would take it).
 class QuietStdout {
 public:
     QuietStdout() {

@@ -16,6 +16,7 @@
 #include "framed_bus.h"
 #include "reference_image.h"
 #include "link/connection.h"
+#include "package/app_state.h"
 #include "sim/sim_bus.h"
 #include "upgrade/reporter.h"
 #include "upgrade/tool_context.h"
@@ -67,7 +68,7 @@ Result runOnce(const std::vector<uint8_t>& image, const std::vector<uint8_t>& pa
     SilentReporter reporter;
     DeviceConnection connection;
     ToolContext ctx;
-    ctx.state = &state;
+    ctx.package = &state;
     ctx.bus = usbTiming ? static_cast<DeviceBus*>(&framedBus) : &simBus;
     ctx.reporter = &reporter;
     ctx.connection = &connection;

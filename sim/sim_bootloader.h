@@ -112,7 +112,6 @@ public:
     const std::vector<uint8_t>& flash() const { return flash_; }
     const std::vector<uint8_t>& header() const { return header_; }  // last accepted
     const std::vector<CommandRecord>& commands() const { return commands_; }
-    size_t outputReportCount() const { return reportIndex_; }
     bool upgradePassed() const { return passed_; }
 
 private:

@@ -36,7 +36,6 @@ public:
     void setUsbFails(bool fails) { usbFails_ = fails; }
 
     size_t enumerations() const { return enumerations_.load(); }
-    int initCount() const { return inits_.load(); }
     int exitCount() const { return exits_.load(); }
 
 private:
@@ -44,7 +43,6 @@ private:
     std::vector<std::shared_ptr<SimDevice>> devices_;
     std::atomic<bool> usbFails_{false};
     std::atomic<size_t> enumerations_{0};
-    std::atomic<int> inits_{0};
     std::atomic<int> exits_{0};
     unsigned portsGiven_ = 0;
 };

@@ -130,12 +130,6 @@ Mode SimDevice::mode() {
     return core_.mode();
 }
 
-void SimDevice::setPathStyle(PathStyle style) {
-    std::lock_guard lock(mutex_);
-    style_ = style;
-    path_ = makePathLocked();
-}
-
 void SimDevice::setPath(std::string path) {
     std::lock_guard lock(mutex_);
     fixedPath_ = std::move(path);
@@ -283,19 +277,6 @@ size_t SimDevice::openCount() {
 size_t SimDevice::openHandles() {
     std::lock_guard lock(mutex_);
     return openHandles_;
-}
-
-void SimDevice::waitForRestart(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    const Clock::time_point deadline = Clock::now() + limit;
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        refreshLocked(now);
-        if (!restart_ || now >= deadline) {
-            return;
-        }
-        changed_.wait_until(lock, std::min(deadline, restart_->at));
-    }
 }
 
 std::unique_ptr<HidDevice> SimDevice::open() {

@@ -50,7 +50,6 @@ public:
     Mode mode();
 
     // Knobs.
-    void setPathStyle(PathStyle style);
     void setPath(std::string path);  // fixed path, kept across restarts
     // The USB port chain the device is plugged into ("1-4.2"); kept across
     // restarts and replugs. The bus gives a device without one a port of its
@@ -92,8 +91,6 @@ public:
     uint16_t productId();
     size_t openCount();    // successful opens so far
     size_t openHandles();  // handles not yet closed
-    // Waits until the pending restart (if any) has happened.
-    void waitForRestart(std::chrono::milliseconds limit);
 
     // Used by the bus's handles.
     std::unique_ptr<HidDevice> open();

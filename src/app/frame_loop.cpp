@@ -39,7 +39,7 @@ std::chrono::microseconds FramePacer::pace() {
 void runFrameLoop(Shell& shell) {
     Platform& platform = *shell.platform;
     FramePacer pacer(kFrameBudget, platform.pacingClock());
-    Screen screen{shell.ctx, *shell.pool, shell.display, *shell.reporter, shell.packageValid};
+    Screen screen{shell.ctx, shell.state, *shell.pool, shell.display, *shell.reporter, shell.packageValid};
     for (;;) {
         if (!platform.pumpMessages()) break;
         pacer.pace();

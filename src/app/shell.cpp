@@ -10,6 +10,7 @@
 #include "app/gl_renderer.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "logging/diagnostics.h"
 #include "logging/logging.h"
 
 namespace iap {
@@ -117,6 +118,9 @@ int WinMain(int argc, char** argv, DeviceBus& bus, int showCommand) {
 }
 
 int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> platform) {
+    // The floors' diagnostic lines on standard output, warnings on standard error.
+    diagnostics().set(standardOutputLines());
+    warnings().set(standardErrorWarnings());
     createShellLogger();
     basic_logg->info("WinMain initializing...");
     basic_logg->info("Log system OK");
@@ -124,7 +128,7 @@ int WinMain(int argc, char** argv, DeviceBus& bus, std::unique_ptr<Platform> pla
     // Never destroyed: pool workers may still read it while the process ends.
     static Shell* shell = new Shell;
     shell->platform = std::move(platform);
-    shell->ctx.state = &shell->state;
+    shell->ctx.package = &shell->state;
     shell->ctx.bus = &bus;
     shell->ctx.connection = &shell->connection;
 

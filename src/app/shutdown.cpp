@@ -17,13 +17,13 @@ bool requestShutdown(ToolContext& ctx, UIEventQueue* events, ThreadPool* pool) {
     }
 
     // Ends the stepping loops, the device searches and the auto-start loop.
-    ctx.exitRequested.store(true);
-    ctx.searchCancelled.store(true);
+    ctx.exitRequested.request();
+    ctx.searchCancelled.request();
 
     bool workersEnded = true;
     if (pool) {
         // 64-bit: readAckTimeout + 1000 does not overflow.
-        const int64_t readAckTimeout = ctx.state ? static_cast<int32_t>(ctx.state->settings.readAckTimeout) : 0;
+        const int64_t readAckTimeout = ctx.package ? static_cast<int32_t>(ctx.package->settings.readAckTimeout) : 0;
         const auto bound = std::chrono::milliseconds((readAckTimeout > 0 ? readAckTimeout : 0) + 1000);
         workersEnded = pool->shutdown(bound);
     }

@@ -19,18 +19,18 @@ int DeviceConnection::exchange(const uint8_t* payload, size_t length, uint16_t r
     }
     frameTransferPack(report_.data(), record.reportId, payload, length, remaining, first);
     if (!record.handle || record.handle->write(report_.data(), kReportSize) < 0) {
-        throw std::runtime_error(kHidSetReportFailed);
+        throw hid_write_error();
     }
     return readReport(timeoutMs);
 }
 
 int DeviceConnection::readReport(int timeoutMs) {
     if (!record.handle) {
-        throw std::runtime_error(kHidGetReportFailed);
+        throw hid_read_error();
     }
     const int got = record.handle->readTimeout(report_.data(), kReportSize, timeoutMs);
     if (got < 0) {
-        throw std::runtime_error(kHidGetReportFailed);
+        throw hid_read_error();
     }
     if (got == 0) {
         throw timeout_exception();

@@ -1,10 +1,10 @@
 #include "link/discovery.h"
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "link/descriptor.h"
+#include "logging/diagnostics.h"
 #include "logging/logging.h"
 
 namespace iap {
@@ -90,12 +90,11 @@ DeviceCheck checkDevice(DeviceBus& bus, const HidDeviceInfo& device, uint16_t vi
     if (!facts.hasReportId) {
         return DeviceCheck::NoReportId;
     }
-    std::printf("reportId: %04X\n", facts.reportId);
+    diagnostic("reportId: %04X\n", facts.reportId);
     if (!facts.hasUsagePage) {
         return DeviceCheck::NoUsagePage;
     }
-    std::printf("usage: %04X\n", facts.usagePage);
-    std::fflush(stdout);
+    diagnostic("usage: %04X\n", facts.usagePage);
     if (facts.usagePage != kVendorUsagePage) {
         return DeviceCheck::OtherUsagePage;
     }
@@ -134,21 +133,20 @@ const SearchClock& steadySearchClock() {
 }
 
 void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
-                  DeviceRecord& record, const std::atomic<bool>& searchCancelled,
+                  DeviceRecord& record, const StopSignal& searchCancelled,
                   const SearchClock& clock) {
     record.close();
     record.info = HidDeviceInfo{};
     const SearchClock::time_point deadline = clock.now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (searchCancelled.load() || clock.now() >= deadline) {
+        if (searchCancelled.requested() || clock.now() >= deadline) {
             return;
         }
         const std::vector<HidDeviceInfo> devices = bus.enumerate();
         for (const HidDeviceInfo& device : devices) {
             for (const DeviceIdEntry& entry : entries) {
                 if (matchDevice(bus, device, entry.vendorId, entry.productId, entry.reportId, record)) {
-                    std::printf("report ID:%02X\n", record.reportId);
-                    std::fflush(stdout);
+                    diagnostic("report ID:%02X\n", record.reportId);
                     if (basic_logger) {
                         basic_logger->info("SearchDevice report ID.{}", static_cast<int>(record.reportId));
                     }
@@ -157,7 +155,7 @@ void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeou
             }
         }
         clock.sleepUntil(clock.now() + std::chrono::milliseconds(kSearchPollMs));
-        if (searchCancelled.load()) {
+        if (searchCancelled.requested()) {
             return;
         }
     }

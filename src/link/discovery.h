@@ -9,7 +9,6 @@
 // is judged by the vendor and product IDs of the enumeration record.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -19,6 +18,7 @@
 #include "link/device_bus.h"
 #include "link/device_id.h"
 #include "link/device_record.h"
+#include "link/stop_signal.h"
 
 namespace iap {
 
@@ -77,7 +77,7 @@ const SearchClock& steadySearchClock();
 // Afterwards record.handle is set if and only if a device was found. Passes
 // run every 500 ms until timeoutMs has passed or searchCancelled is set.
 void SearchDevice(DeviceBus& bus, std::vector<DeviceIdEntry> entries, int timeoutMs,
-                  DeviceRecord& record, const std::atomic<bool>& searchCancelled,
+                  DeviceRecord& record, const StopSignal& searchCancelled,
                   const SearchClock& clock = steadySearchClock());
 
 }  // namespace iap

@@ -1,5 +1,7 @@
 #include "logging/log_sink.h"
 
+#include "logging/diagnostics.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -83,8 +85,7 @@ void AppendingRotatingSink::rotate() {
     rotateAt_ = size_ + maxFileSize_;
     if (!warned_) {
         warned_ = true;
-        std::fprintf(stderr, "USB IAP tool: cannot rotate %s (%s); appending to it instead\n",
-                     file_.string().c_str(), renameError.message().c_str());
+        warning("cannot rotate " + file_.string() + " (" + renameError.message() + "); appending to it instead");
     }
 }
 

@@ -41,7 +41,7 @@ private:
     std::FILE* stream_ = nullptr;
     std::size_t size_ = 0;
     std::size_t rotateAt_ = 0;  // size at which the next rotation is tried
-    bool warned_ = false;       // a failed rotation was reported on stderr
+    bool warned_ = false;       // a failed rotation was told (warning)
 };
 
 // Opens a file for appending (wide paths on Windows): null on failure.

@@ -10,6 +10,7 @@
 
 #include <spdlog/pattern_formatter.h>
 
+#include "logging/diagnostics.h"
 #include "logging/log_sink.h"
 
 namespace iap {
@@ -72,14 +73,13 @@ void openSharedSink(LogFile& file) {
         fs::create_directories(state, ec);
         if ((file.sink = openSinkIn(state, file.options, stateError))) {
             file.folder = state;
-            std::fprintf(stderr, "USB IAP tool: cannot write %s in the working folder (%s); the log is %s\n",
-                         file.options.fileName.c_str(), hereError.c_str(), file.sink->file().string().c_str());
+            warning("cannot write " + file.options.fileName + " in the working folder (" + hereError + "); the log is " +
+                    file.sink->file().string());
             return;
         }
     }
-    std::fprintf(stderr, "USB IAP tool: cannot write %s in the working folder (%s) nor in %s (%s); running "
-                 "without a log file\n", file.options.fileName.c_str(), hereError.c_str(),
-                 state.string().c_str(), stateError.c_str());
+    warning("cannot write " + file.options.fileName + " in the working folder (" + hereError + ") nor in " +
+            state.string() + " (" + stateError + "); running without a log file");
 }
 
 void createLogger(std::shared_ptr<spdlog::logger>& handle, const char* name) {

@@ -30,10 +30,7 @@ DecodeBudget::DecodeBudget(size_t limit) : previous_(tl_budget), limit_(limit) {
 DecodeBudget::~DecodeBudget() { tl_budget = previous_; }
 
 bool DecodeBudget::take(size_t bytes) {
-    if (bytes > limit_ - used_) {
-        exceeded_ = true;
-        return false;
-    }
+    if (bytes > limit_ - used_) return false;
     used_ += bytes;
     if (used_ > peak_) peak_ = used_;
     return true;

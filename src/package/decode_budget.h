@@ -15,7 +15,6 @@ public:
     DecodeBudget(const DecodeBudget&) = delete;
     DecodeBudget& operator=(const DecodeBudget&) = delete;
 
-    bool exceeded() const { return exceeded_; }
     size_t peak() const { return peak_; }
 
     // Used by the allocation functions.
@@ -27,7 +26,6 @@ private:
     size_t limit_;
     size_t used_ = 0;
     size_t peak_ = 0;
-    bool exceeded_ = false;
 };
 
 void* budgetMalloc(size_t bytes);

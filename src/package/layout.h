@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/app_state.h"
+#include "package/skin.h"
 
 namespace iap {
 

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "package/app_state.h"
+#include "link/device_id.h"
+#include "package/settings.h"
+#include "package/skin.h"
 
 namespace iap {
 

@@ -1,15 +1,15 @@
 #include "package/package_loader.h"
 
-#include <cstdio>
 #include <exception>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "logging/diagnostics.h"
 #include "package/image_decode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
+#include "package/whole_file.h"
 
 namespace iap {
 
@@ -28,57 +28,73 @@ std::string quoted(const std::string& text) {
 }
 
 void takeNoPackagePath(AppState& state, const std::string& reason) {
-    std::fprintf(stderr, "tool package not loaded: %s\n", reason.c_str());
+    warning("tool package not loaded: " + reason);
     state.colours = defaultColours();
     for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
 }
 
-}  // namespace
-
-std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
-    const uintmax_t size = fs::file_size(path);
-    std::vector<uint8_t> buffer(static_cast<size_t>(size), 0);
-    std::printf("%s\n", quoted(path.string()).c_str());
-    std::fflush(stdout);
-    std::ifstream in(path, std::ios::binary);
-    if (in) in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
-    return buffer;
-}
-
-bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
-    const uintmax_t size = fs::file_size(state.executablePath);
-    std::printf("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
+// The package of the tool file under the one rule for "usable": the file
+// holds a package that parses, what its images would cost to decode is
+// within the caps, and every image decodes. The diagnostics get "exe size"
+// and the quoted path. decoded, when given, receives the decoded images in
+// table order; otherwise each is dropped once decoded. Returns why the
+// package cannot be used, empty when it can. Throws filesystem_error
+// ("file_size") when the file's size cannot be determined.
+std::string readUsablePackage(const fs::path& file, Package& package, std::vector<DecodedImage>* decoded) {
+    const uintmax_t size = fs::file_size(file);
+    diagnostic("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
+    diagnostic("%s\n", quoted(file.string()).c_str());
 
     PackageParse parse;
-    {
-        const std::vector<uint8_t> file = ReadWholeFile(state.executablePath);
-        parse = parsePackage(file);
-    }  // the file buffer is released here
-    if (!parse.package) {
-        takeNoPackagePath(state, parse.error);
-        return false;
+    try {
+        parse = parsePackage(readWholeFile(file));  // the file buffer is released at once
+    } catch (const std::runtime_error& e) {
+        return e.what();
     }
-    Package& package = *parse.package;
+    if (!parse.package) return parse.error;
+    package = std::move(*parse.package);
 
+    // What decoding would cost is checked on the sizes the files declare,
+    // before anything is decoded.
+    if (std::string problem = imagesCostProblem(package.images); !problem.empty()) return problem;
+    if (decoded) decoded->reserve(package.images.size());
+    for (PackageImage& image : package.images) {
+        try {
+            DecodedImage pixels = decodeImage(image.file);
+            if (decoded) decoded->push_back(std::move(pixels));
+        } catch (const std::exception& e) {
+            return "image " + std::to_string(image.id) + ": " + e.what();
+        }
+        std::vector<uint8_t>().swap(image.file);
+    }
+    return {};
+}
+
+void printSettings(const Settings& settings) {
+    diagnostic("retryNum:%d\n", static_cast<int32_t>(settings.retryNum));
+    diagnostic("rebootDelay:%d\n", static_cast<int32_t>(settings.rebootDelay));
+    diagnostic("switchDelay:%d\n", static_cast<int32_t>(settings.switchDelay));
+    diagnostic("searchDeviceTimeout:%d\n", static_cast<int32_t>(settings.searchDeviceTimeout));
+    diagnostic("readAckTimeout:%d\n", static_cast<int32_t>(settings.readAckTimeout));
+}
+
+void takeContent(UpgradeContent& content, Package& package) {
+    content.settings = package.settings;
+    content.firmware = std::move(package.firmware);
+    content.deviceIds = std::move(package.deviceIds);
+}
+
+}  // namespace
+
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     // Decode every image, then make every texture, before the state changes:
     // a bad image never leaves half a skin behind, and no texture is made
     // for a package that is refused.
-    // What decoding would cost is checked on the sizes the files declare,
-    // before anything is decoded.
-    if (std::string problem = imagesCostProblem(package.images); !problem.empty()) {
+    Package package;
+    std::vector<DecodedImage> decoded;
+    if (std::string problem = readUsablePackage(state.executablePath, package, &decoded); !problem.empty()) {
         takeNoPackagePath(state, problem);
         return false;
-    }
-    std::vector<DecodedImage> decoded;
-    decoded.reserve(package.images.size());
-    for (PackageImage& image : package.images) {
-        try {
-            decoded.push_back(decodeImage(image.file));
-        } catch (const std::exception& e) {
-            takeNoPackagePath(state, "image " + std::to_string(image.id) + ": " + e.what());
-            return false;
-        }
-        std::vector<uint8_t>().swap(image.file);
     }
     std::vector<std::pair<int32_t, std::shared_ptr<ITexture>>> textures;
     textures.reserve(decoded.size());
@@ -94,22 +110,23 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
         }
     }
 
-    state.settings = package.settings;
-    state.firmware = std::move(package.firmware);
-    state.deviceIds = std::move(package.deviceIds);
+    takeContent(state, package);
     state.colours = std::move(package.colours);
     // In table order: a later entry of an id replaces the earlier texture.
     for (auto& [id, texture] : textures) state.textures.insert_or_assign(id, std::move(texture));
-
-    std::printf("retryNum:%d\n", static_cast<int32_t>(state.settings.retryNum));
-    std::printf("rebootDelay:%d\n", static_cast<int32_t>(state.settings.rebootDelay));
-    std::printf("switchDelay:%d\n", static_cast<int32_t>(state.settings.switchDelay));
-    std::printf("searchDeviceTimeout:%d\n", static_cast<int32_t>(state.settings.searchDeviceTimeout));
-    std::printf("readAckTimeout:%d\n", static_cast<int32_t>(state.settings.readAckTimeout));
-    std::fflush(stdout);
+    printSettings(state.settings);
 
     for (const auto& [id, rect] : layoutTable()) state.layout.insert_or_assign(id, rect);
     return true;
+}
+
+std::string LoadUpgradeContent(const fs::path& file, UpgradeContent& content) {
+    Package package;
+    if (std::string problem = readUsablePackage(file, package, nullptr); !problem.empty()) return problem;
+    content.executablePath = file;
+    takeContent(content, package);
+    printSettings(content.settings);
+    return {};
 }
 
 }  // namespace iap

@@ -1,13 +1,17 @@
-// Loads the tool package appended to the running executable into the
-// application state.
+// Loads the tool package appended to the running executable: the window's
+// whole application state, or only what an upgrade needs (usb-iap-flash).
+// Both take a package under one rule for "usable": it parses, its images are
+// within the decoding caps, and every image decodes.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "package/app_state.h"
 #include "package/texture.h"
+#include "package/upgrade_content.h"
 
 namespace iap {
 
@@ -22,15 +26,11 @@ std::filesystem::path currentExecutablePath();
 std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLink = "/proc/self/exe");
 #endif
 
-// Reads the whole file at path. Writes the path quoted ("..." with backslash
-// escapes) and a newline to standard output first. A file that cannot be
-// opened gives a buffer of zeros of the file's size. Throws
-// std::filesystem::filesystem_error when the size cannot be determined.
-std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
-
-// Reads the package appended to state.executablePath. Standard output gets
-// "exe size:%d", the quoted path, and for a loaded package the five settings
-// lines. On success fills the firmware, device IDs, colours, settings and
+// Reads the package appended to state.executablePath. The diagnostics get
+// "exe size:%d", the quoted path ("..." with backslash escapes), and for a
+// loaded package the five settings lines; a package that is not loaded (the
+// file cannot be read, or holds no usable package) is a warning with the
+// reason. On success fills the firmware, device IDs, colours, settings and
 // one texture per image entry (a later entry of the same id replaces the
 // earlier one) and returns true. A missing, damaged or incomplete package,
 // or an image that does not decode, leaves firmware, device IDs, textures and
@@ -39,5 +39,12 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
 // Throws std::filesystem::filesystem_error ("file_size") when the file's
 // size cannot be determined.
 bool LoadPackage(AppState& state, const TextureMaker& makeTexture);
+
+// Reads the package appended to file as LoadPackage does, with the same
+// diagnostics, and fills content (executablePath, firmware, device IDs,
+// settings) from a usable one; the images are decoded one at a time and
+// dropped, no texture is made. Returns why the package cannot be used
+// (content untouched), empty when it was loaded. Throws as LoadPackage.
+std::string LoadUpgradeContent(const std::filesystem::path& file, UpgradeContent& content);
 
 }  // namespace iap

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "package/app_state.h"
+#include "package/skin.h"
 
 struct ImGuiStyle;
 

@@ -16,10 +16,10 @@ namespace {
 
 const ImVec4 kWhite(1, 1, 1, 1);
 
-void drawBox(const AppState& state, int32_t id, const char* logLine, const char* text) {
-    DrawImage(state, id, 1.0f);
+void drawBox(const Skin& skin, int32_t id, const char* logLine, const char* text) {
+    DrawImage(skin, id, 1.0f);
     basic_logger->info(logLine);
-    LayoutRect r = layoutOf(state, id);
+    LayoutRect r = layoutOf(skin, id);
     DrawCenteredText(text, ImVec2(r.x, r.y), ImVec2(r.x + r.w, r.y + r.h));
 }
 
@@ -27,9 +27,9 @@ void drawBox(const AppState& state, int32_t id, const char* logLine, const char*
 // progress bar and the "ToBoot" button at the full font size; a longer text
 // (an error with its code and message) is drawn smaller, so that it overlaps
 // neither.
-void drawTips(const AppState& state, const char* text) {
+void drawTips(const Skin& skin, const char* text) {
     constexpr float kRoom = 72.0f;
-    LayoutRect tips = layoutOf(state, WIDGET_TIPS);
+    LayoutRect tips = layoutOf(skin, WIDGET_TIPS);
     float lines = static_cast<float>(centredTextLines(text, tips.w));
     float height = lines * ImGui::GetFontSize();
     bool shrink = height > kRoom;
@@ -40,9 +40,9 @@ void drawTips(const AppState& state, const char* text) {
     if (shrink) ImGui::SetWindowFontScale(1.0f);
 }
 
-void drawSwitchApp(Screen& screen, const AppState& state, bool disabled) {
+void drawSwitchApp(Screen& screen, const Skin& skin, bool disabled) {
     ToolContext& ctx = screen.tool;
-    LayoutRect r = layoutOf(state, RSRC_IMG_SWITCH_APP);
+    LayoutRect r = layoutOf(skin, RSRC_IMG_SWITCH_APP);
     basic_logger->info("start RSRC_IMG_SWITCH_APP");
     basic_logger->info("pos: ({:.2f}, {:.2f}), size: ({:.2f}, {:.2f})", r.x, r.y, r.w, r.h);
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 1, 0, 1));
@@ -68,34 +68,34 @@ void drawSwitchApp(Screen& screen, const AppState& state, bool disabled) {
 void drawMainView(Screen& screen, const DisplayTexts& texts) {
     ToolContext& ctx = screen.tool;
     ThreadPool& pool = screen.pool;
-    const AppState& state = *ctx.state;
-    DrawImage(state, RSRC_IMG_BG, 1.0f);
+    const Skin& skin = screen.skin;
+    DrawImage(skin, RSRC_IMG_BG, 1.0f);
     basic_logger->info("RSRC_IMG_BG OK");
-    DrawImage(state, RSRC_IMG_LOGO, 1.0f);
+    DrawImage(skin, RSRC_IMG_LOGO, 1.0f);
     basic_logger->info("RSRC_IMG_LOGO OK");
-    DrawImage(state, RSRC_IMG_VID, 1.0f);
+    DrawImage(skin, RSRC_IMG_VID, 1.0f);
     basic_logger->info("RSRC_IMG_VID OK");
-    DrawImage(state, RSRC_IMG_PID, 1.0f);
+    DrawImage(skin, RSRC_IMG_PID, 1.0f);
     basic_logger->info("RSRC_IMG_PID OK");
-    DrawImage(state, RSRC_IMG_VER, 1.0f);
+    DrawImage(skin, RSRC_IMG_VER, 1.0f);
     basic_logger->info("RSRC_IMG_VER OK");
 
     ImGui::PushStyleColor(ImGuiCol_Text, kWhite);
     ImGui::SetWindowFontScale(0.8f);
-    drawBox(state, RSRC_IMG_TEXT_INPUT_VID, "RSRC_IMG_TEXT_INPUT_VID OK", texts.vidText);
-    drawBox(state, RSRC_IMG_TEXT_INPUT_PID, "RSRC_IMG_TEXT_INPUT_PID OK", texts.pidText);
-    drawBox(state, RSRC_IMG_TEXT_INPUT_VER, "RSRC_IMG_TEXT_INPUT_VER OK", texts.verText);
+    drawBox(skin, RSRC_IMG_TEXT_INPUT_VID, "RSRC_IMG_TEXT_INPUT_VID OK", texts.vidText);
+    drawBox(skin, RSRC_IMG_TEXT_INPUT_PID, "RSRC_IMG_TEXT_INPUT_PID OK", texts.pidText);
+    drawBox(skin, RSRC_IMG_TEXT_INPUT_VER, "RSRC_IMG_TEXT_INPUT_VER OK", texts.verText);
     ImGui::SetWindowFontScale(1.0f);
     ImGui::PopStyleColor();
 
-    DrawProgress(state, screen.reporter.progress_limit.load(), screen.reporter.progress_pos.load());
+    DrawProgress(skin, screen.reporter.progress_limit.load(), screen.reporter.progress_pos.load());
     basic_logger->info("DrawProgress OK");
 
-    drawTips(state, texts.tipsText);
+    drawTips(skin, texts.tipsText);
     basic_logger->info("DrawTips OK");
 
     int32_t busy = ctx.busy.load();
-    drawSwitchApp(screen, state, busy != BUSY_IDLE);
+    drawSwitchApp(screen, skin, busy != BUSY_IDLE);
 
     // The state may have changed while the switch ran inside this frame.
     busy = ctx.busy.load();
@@ -104,14 +104,14 @@ void drawMainView(Screen& screen, const DisplayTexts& texts) {
     bool autoDisabled = busy != BUSY_IDLE && busy != BUSY_AUTO_WAITING;
 
     if (devInfoDisabled) ImGui::BeginDisabled();
-    if (DrawImageButton(state, "DEVINFO", RSRC_IMG_DEVINFO, RSRC_IMG_DEVINFO + 1, RSRC_IMG_DEVINFO + 2)) {
+    if (DrawImageButton(skin, "DEVINFO", RSRC_IMG_DEVINFO, RSRC_IMG_DEVINFO + 1, RSRC_IMG_DEVINFO + 2)) {
         pool.enqueue([&ctx] { DeviceInfoThread(ctx); });
     }
     basic_logger->info("RSRC_IMG_DEVINFO Ok");
     if (devInfoDisabled) ImGui::EndDisabled();
 
     if (startDisabled) ImGui::BeginDisabled();
-    if (DrawImageButton(state, "START", RSRC_IMG_START, RSRC_IMG_START + 1, RSRC_IMG_START + 2)) {
+    if (DrawImageButton(skin, "START", RSRC_IMG_START, RSRC_IMG_START + 1, RSRC_IMG_START + 2)) {
         pool.enqueue([&ctx] { IAPThread(ctx); });
     }
     basic_logger->info("RSRC_IMG_START Ok");
@@ -119,12 +119,12 @@ void drawMainView(Screen& screen, const DisplayTexts& texts) {
 
     if (autoDisabled) ImGui::BeginDisabled();
     bool before = ctx.autoStart.load();
-    if (DrawImageButton(state, "AUTOSTART", RSRC_IMG_AUTO_START, RSRC_IMG_AUTO_START + 1,
+    if (DrawImageButton(skin, "AUTOSTART", RSRC_IMG_AUTO_START, RSRC_IMG_AUTO_START + 1,
                         RSRC_IMG_AUTO_START + 2)) {
         ctx.autoStart.store(!ctx.autoStart.load());
     }
     basic_logger->info("RSRC_IMG_AUTO_START Ok");
-    DrawAutoStartCheckbox(state, ctx.autoStart);
+    DrawAutoStartCheckbox(skin, ctx.autoStart);
     if (ctx.autoStart.load() != before) pool.enqueue([&ctx] { AutoIAPThread(ctx); });
     basic_logger->info("RSRC_IMG_BOX Ok");
     if (autoDisabled) ImGui::EndDisabled();

@@ -1,8 +1,8 @@
 #include "ui/ui_thread.h"
 
-#include <cstdio>
 #include <string>
 
+#include "logging/diagnostics.h"
 #include "logging/logging.h"
 
 namespace iap {
@@ -27,7 +27,7 @@ bool UIThreadEventHandler(UIEventQueue& queue, DisplayState& display) {
     const UIEvent e = queue.take();
     basic_logger->info("UIThreadEventHandler e.eventType.{}", e.eventType);
     basic_logger->info("UIThreadEventHandler e.message.c_str().{}", e.message.c_str());
-    std::printf("event type: %d %s\n", static_cast<int>(e.eventType), e.message.c_str());
+    diagnostic("event type: %d %s\n", static_cast<int>(e.eventType), e.message.c_str());
 
     switch (e.eventType) {
     case EVENT_MSG:

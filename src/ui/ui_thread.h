@@ -17,7 +17,7 @@ void UIThreadPutEvent(UIEventQueue& queue, const UIEvent& event);
 void postTips(UIEventQueue& queue, std::string_view text);
 void postMsg(UIEventQueue& queue, std::string_view text);
 
-// Takes one event (blocking), logs it, writes it to standard output and
+// Takes one event (blocking), logs it, writes it to the diagnostics and
 // applies it. False for EVENT_EXIT, true for every other event.
 bool UIThreadEventHandler(UIEventQueue& queue, DisplayState& display);
 

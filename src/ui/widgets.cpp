@@ -22,15 +22,15 @@ void resetCursor() { ImGui::SetCursorPos(ImVec2(0, 0)); }
 
 }  // namespace
 
-LayoutRect layoutOf(const AppState& state, int32_t id) {
-    auto it = state.layout.find(id);
-    return it == state.layout.end() ? LayoutRect{} : it->second;
+LayoutRect layoutOf(const Skin& skin, int32_t id) {
+    auto it = skin.layout.find(id);
+    return it == skin.layout.end() ? LayoutRect{} : it->second;
 }
 
-void DrawImage(const AppState& state, int32_t id, float opacity) {
-    auto tex = state.textures.find(id);
-    if (tex == state.textures.end() || !tex->second) return;
-    ImRect bb = rectAt(layoutOf(state, id), ImGui::GetCursorScreenPos());
+void DrawImage(const Skin& skin, int32_t id, float opacity) {
+    auto tex = skin.textures.find(id);
+    if (tex == skin.textures.end() || !tex->second) return;
+    ImRect bb = rectAt(layoutOf(skin, id), ImGui::GetCursorScreenPos());
     float alpha = opacity * ImGui::GetStyle().Alpha;
     ImU32 tint = ImGui::ColorConvertFloat4ToU32(ImVec4(1, 1, 1, alpha));
     ImTextureID texture = reinterpret_cast<ImTextureID>(tex->second->textureId);
@@ -38,12 +38,12 @@ void DrawImage(const AppState& state, int32_t id, float opacity) {
                                           ImVec2(tex->second->uvRight, tex->second->uvBottom), tint);
 }
 
-bool DrawImageButton(const AppState& state, const char* name, int32_t normalId, int32_t hoveredId,
+bool DrawImageButton(const Skin& skin, const char* name, int32_t normalId, int32_t hoveredId,
                      int32_t pressedId) {
     ImGuiWindow* window = ImGui::GetCurrentWindow();
     if (window->SkipItems) return false;
     ImGuiID id = window->GetID(name);
-    LayoutRect r = layoutOf(state, normalId);
+    LayoutRect r = layoutOf(skin, normalId);
     ImRect bb = rectAt(r, window->DC.CursorPos);
     ImGui::ItemSize(ImVec2(r.w, r.h), -1.0f);
     if (!ImGui::ItemAdd(bb, id)) return false;
@@ -51,15 +51,15 @@ bool DrawImageButton(const AppState& state, const char* name, int32_t normalId, 
     bool pressed = ImGui::ButtonBehavior(bb, id, &hovered, &held);
     resetCursor();
     int32_t shown = (held && hovered) ? pressedId : hovered ? hoveredId : normalId;
-    DrawImage(state, shown, ImGui::GetStyle().Alpha);
+    DrawImage(skin, shown, ImGui::GetStyle().Alpha);
     return pressed;
 }
 
-bool DrawAutoStartCheckbox(const AppState& state, std::atomic<bool>& autoStart) {
+bool DrawAutoStartCheckbox(const Skin& skin, std::atomic<bool>& autoStart) {
     ImGuiWindow* window = ImGui::GetCurrentWindow();
     if (window->SkipItems) return false;
     ImGuiID id = window->GetID("AUTO_START_CHECKBOX");
-    LayoutRect r = layoutOf(state, RSRC_IMG_BOX_EMPTY);
+    LayoutRect r = layoutOf(skin, RSRC_IMG_BOX_EMPTY);
     ImRect bb = rectAt(r, window->DC.CursorPos);
     ImGui::ItemSize(ImVec2(r.w, r.h), ImGui::GetStyle().FramePadding.y);
     if (!ImGui::ItemAdd(bb, id)) return false;
@@ -70,7 +70,7 @@ bool DrawAutoStartCheckbox(const AppState& state, std::atomic<bool>& autoStart) 
         ImGui::MarkItemEdited(id);
     }
     resetCursor();
-    DrawImage(state, autoStart.load() ? RSRC_IMG_BOX_TICKED : RSRC_IMG_BOX_EMPTY, ImGui::GetStyle().Alpha);
+    DrawImage(skin, autoStart.load() ? RSRC_IMG_BOX_TICKED : RSRC_IMG_BOX_EMPTY, ImGui::GetStyle().Alpha);
     return pressed;
 }
 
@@ -121,8 +121,8 @@ int progressPercent(float fraction) {
     return static_cast<int>(std::clamp(fraction, 0.0f, 1.0f) * 100.0f);
 }
 
-void DrawProgress(const AppState& state, uint32_t limit, uint32_t pos) {
-    LayoutRect r = layoutOf(state, WIDGET_PROGRESS);
+void DrawProgress(const Skin& skin, uint32_t limit, uint32_t pos) {
+    LayoutRect r = layoutOf(skin, WIDGET_PROGRESS);
     ImVec2 p = ImGui::GetCursorScreenPos() + ImVec2(r.x, r.y);
     float f = progressFraction(limit, pos);
     char percent[16];

@@ -11,26 +11,26 @@
 #include <string_view>
 #include <vector>
 
-#include "package/app_state.h"
+#include "package/skin.h"
 
 namespace iap {
 
 // The layout rectangle of a widget id; an all-zero rectangle for an id the
 // layout lacks (it draws nothing and cannot be clicked).
-LayoutRect layoutOf(const AppState& state, int32_t id);
+LayoutRect layoutOf(const Skin& skin, int32_t id);
 
 // The package image of the id stretched over its rectangle, tinted with alpha
 // opacity x style alpha. Draws nothing when the package has no such image.
-void DrawImage(const AppState& state, int32_t id, float opacity);
+void DrawImage(const Skin& skin, int32_t id, float opacity);
 
 // A click area (rectangle normalId) drawn with the normal, hovered or pressed
 // image. True on the frame of a click (press and release on the area).
-bool DrawImageButton(const AppState& state, const char* name, int32_t normalId, int32_t hoveredId,
+bool DrawImageButton(const Skin& skin, const char* name, int32_t normalId, int32_t hoveredId,
                      int32_t pressedId);
 
 // The auto-start check box (rectangle 5): image 6 when the flag is set, else
 // image 5. A click inverts the flag; true on that frame.
-bool DrawAutoStartCheckbox(const AppState& state, std::atomic<bool>& autoStart);
+bool DrawAutoStartCheckbox(const Skin& skin, std::atomic<bool>& autoStart);
 
 // The text broken into lines (at newlines and before a byte that would make
 // a line wider than the rectangle), each line centred, the block centred
@@ -42,7 +42,7 @@ void DrawCenteredText(const char* text, ImVec2 min, ImVec2 max);
 size_t centredTextLines(const char* text, float width);
 
 // The progress bar in rectangle 19 with its percentage.
-void DrawProgress(const AppState& state, uint32_t limit, uint32_t pos);
+void DrawProgress(const Skin& skin, uint32_t limit, uint32_t pos);
 
 // The pieces above, apart for testing.
 struct TextLine {

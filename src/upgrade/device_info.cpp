@@ -19,7 +19,7 @@ void DeviceInfoThread(ToolContext& ctx) {
         const std::vector<UsbDeviceDescriptor> devices = ctx.bus->usbDevices();
         const UsbDeviceDescriptor* found = nullptr;
         for (const UsbDeviceDescriptor& device : devices) {
-            for (const DeviceIdEntry& entry : ctx.state->deviceIds) {
+            for (const DeviceIdEntry& entry : ctx.package->deviceIds) {
                 if (device.idVendor == entry.vendorId && device.idProduct == entry.productId) {
                     found = &device;
                     break;

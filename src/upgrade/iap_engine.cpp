@@ -1,10 +1,10 @@
 #include "upgrade/iap_engine.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "bytes/firmware_image.h"
 #include "link/packets.h"
+#include "logging/diagnostics.h"
 
 namespace iap {
 
@@ -28,7 +28,7 @@ IAPEngine::IAPEngine(DeviceConnection& device_, std::vector<uint8_t> firmware_, 
 }
 
 void IAPEngine::printStatus() const {
-    std::printf("IAP status:%d %d %d\n", state, step, phase);
+    diagnostic("IAP status:%d %d %d\n", state, step, phase);
 }
 
 void IAPEngine::progress() {

@@ -64,6 +64,7 @@ AttemptResult runAttempt(const ProcedureScript& script, const ProcedureRun& run,
     // is looked for: no device could take it.
     if (std::string problem = firmwareEngineProblem(run.firmware); !problem.empty()) {
         result.outcome = Outcome::Refused;
+        result.failure = Failure::Refused;
         result.text = std::move(problem);
         return finish(reporter, script.refused, std::move(result));
     }
@@ -72,6 +73,7 @@ AttemptResult runAttempt(const ProcedureScript& script, const ProcedureRun& run,
     DeviceRecord& record = run.connection.record;
     if (!open(record)) {
         result.text = kOpenFailed;
+        result.failure = run.exitRequested.requested() ? Failure::Interrupted : Failure::NotFound;
         say(reporter, script.openFailed, kOpenFailed, false);
         return result;
     }
@@ -86,11 +88,12 @@ AttemptResult runAttempt(const ProcedureScript& script, const ProcedureRun& run,
                        static_cast<int32_t>(s.retryNum), static_cast<int32_t>(s.readAckTimeout),
                        static_cast<uint16_t>(s.switchDelay & 0xFFFF),
                        [&reporter, &script](IAPEngine& e) { script.onProgress(reporter, e); });
-        while (!run.exitRequested.load()) {
+        while (!run.exitRequested.requested()) {
             if (!((*engine).*script.step)()) break;
         }
     } catch (const std::exception& e) {
         result.outcome = Outcome::Failed;
+        result.failure = run.exitRequested.requested() ? Failure::Interrupted : failureOf(e);
         result.text = e.what();
         if (engine) result.deviceStatus = engine->deviceStatus;
         return finish(reporter, script.exception, std::move(result));
@@ -104,10 +107,16 @@ AttemptResult runAttempt(const ProcedureScript& script, const ProcedureRun& run,
     }
     if (script.showsDeviceErrors && engine->errorFlag == 1) {
         result.outcome = Outcome::DeviceError;
+        result.failure = Failure::DeviceStatus;
         result.text = deviceErrorText(engine->deviceStatus);
         return finish(reporter, script.deviceError, std::move(result));
     }
+    // Ended without a device error: stopped, or out of retries (a switch
+    // whose device kept answering a status code, an engine with retryNum 0).
     result.outcome = Outcome::Timeout;
+    result.failure = engine->state != IAPEngine::STATE_FAILED ? Failure::Interrupted
+                     : engine->deviceStatus != 0             ? Failure::DeviceStatus
+                                                             : Failure::RetryLimit;
     result.text = kTimeout;
     return finish(reporter, script.timeout, std::move(result));
 }

@@ -5,7 +5,6 @@
 // device, each with its own connection, reporter and thread.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -14,6 +13,8 @@
 
 #include "link/connection.h"
 #include "link/device_bus.h"
+#include "link/failure.h"
+#include "link/stop_signal.h"
 #include "package/settings.h"
 #include "upgrade/iap_engine.h"
 #include "upgrade/reporter.h"
@@ -52,6 +53,7 @@ enum class Outcome {
 struct AttemptResult {
     Outcome outcome = Outcome::OpenFailed;
     std::string text;          // as the user saw it: "PASS", "Open Failed!", an error text
+    Failure failure = Failure::None;  // what made it fail, for scripts and the record
     int32_t deviceStatus = 0;  // the last status code the device answered
     HidDeviceInfo device;      // how the opened device was enumerated (empty when none)
     std::chrono::system_clock::time_point start;  // when the attempt began
@@ -65,7 +67,7 @@ struct ProcedureRun {
     const Settings& settings;
     DeviceConnection& connection;
     Reporter& reporter;
-    const std::atomic<bool>& exitRequested;  // ends the stepping loop
+    const StopSignal& exitRequested;  // ends the stepping loop
 };
 
 // Opens the device into the record; true when the record now holds one.

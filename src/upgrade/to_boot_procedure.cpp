@@ -36,7 +36,7 @@ std::optional<AttemptResult> ToBootProcess(ToolContext& ctx) {
         return std::nullopt;
     }
     return runProcedure(toBootScript(),
-                        {ctx.state->firmware, ctx.state->settings, *ctx.connection, *ctx.reporter,
+                        {ctx.package->firmware, ctx.package->settings, *ctx.connection, *ctx.reporter,
                          ctx.exitRequested},
                         searchOpener(ctx));
 }

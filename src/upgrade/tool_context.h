@@ -9,7 +9,8 @@
 
 #include "link/connection.h"
 #include "link/device_bus.h"
-#include "package/app_state.h"
+#include "link/stop_signal.h"
+#include "package/upgrade_content.h"
 #include "upgrade/reporter.h"
 #include "upgrade/upgrade_record.h"
 
@@ -26,7 +27,7 @@ enum BusyState : int32_t {
 };
 
 struct ToolContext {
-    const AppState* state = nullptr;         // filled by the loader, then read-only
+    const UpgradeContent* package = nullptr;  // filled by the loader, then read-only
     DeviceBus* bus = nullptr;                // real or simulated
     DeviceConnection* connection = nullptr;  // the one device record with its buffers
     Reporter* reporter = nullptr;            // where the procedures' texts and progress go
@@ -34,8 +35,8 @@ struct ToolContext {
 
     std::atomic<int32_t> busy{BUSY_IDLE};
     std::atomic<bool> autoStart{false};
-    std::atomic<bool> exitRequested{false};
-    std::atomic<bool> searchCancelled{false};
+    StopSignal exitRequested;    // ends stepping loops and auto-start (set at shutdown)
+    StopSignal searchCancelled;  // ends device searches (set at shutdown)
 
     // Pause between two auto-start attempts, in milliseconds.
     int32_t autoStartPauseMs = 2000;

@@ -30,7 +30,7 @@ const ProcedureScript& upgradeScript() {
 
 DeviceOpener searchOpener(ToolContext& ctx) {
     return [&ctx](DeviceRecord& record) {
-        SearchDevice(*ctx.bus, ctx.state->deviceIds, static_cast<int32_t>(ctx.state->settings.searchDeviceTimeout),
+        SearchDevice(*ctx.bus, ctx.package->deviceIds, static_cast<int32_t>(ctx.package->settings.searchDeviceTimeout),
                      record, ctx.searchCancelled);
         return record.isOpen();
     };
@@ -38,7 +38,7 @@ DeviceOpener searchOpener(ToolContext& ctx) {
 
 AttemptResult IAPProcess(ToolContext& ctx) {
     return runProcedure(upgradeScript(),
-                        {ctx.state->firmware, ctx.state->settings, *ctx.connection, *ctx.reporter,
+                        {ctx.package->firmware, ctx.package->settings, *ctx.connection, *ctx.reporter,
                          ctx.exitRequested},
                         searchOpener(ctx));
 }

@@ -8,6 +8,7 @@
 
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
+#include "logging/diagnostics.h"
 #include "logging/log_sink.h"
 #include "logging/logging.h"
 #include "package/tool_version.h"
@@ -80,7 +81,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool,tool_version\r\n";
+           "payload_length,payload_crc,tool,failure,port,tool_version\r\n";
 }
 
 std::string recordLine(const RecordedAttempt& a) {
@@ -104,7 +105,15 @@ std::string recordLine(const RecordedAttempt& a) {
     } else {
         line += ",,";
     }
-    return line + "," + field(a.toolFile) + "," + field(toolVersion()) + "\r\n";
+    line += ',';
+    line += field(a.toolFile);
+    line += ',';
+    line += failureName(a.interrupted ? Failure::Interrupted : r.failure);
+    line += ',';
+    line += field(a.port.empty() ? std::string_view(r.device.portChain) : a.port);
+    line += ',';
+    line += field(toolVersion());
+    return line + "\r\n";
 }
 
 UpgradeRecord::UpgradeRecord(fs::path file) : file_(std::move(file)) {}
@@ -126,9 +135,9 @@ bool UpgradeRecord::append(const RecordedAttempt& attempt) {
         ok = std::fclose(out) == 0 && ok;
     }
     if (!ok && !warned_) {
+        const int error = errno;
         warned_ = true;
-        std::fprintf(stderr, "USB IAP tool: cannot write the upgrade record %s: %s\n", file_.string().c_str(),
-                     std::strerror(errno));
+        warning("cannot write the upgrade record " + file_.string() + ": " + std::strerror(error));
     }
     return ok;
 }

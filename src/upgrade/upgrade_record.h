@@ -17,8 +17,17 @@
 //   sw_version, payload_length, payload_crc
 //                  from the firmware's image header
 //   tool           the tool file's name
+//   failure        what made it fail, one word (failureName: timeout,
+//                  write-failed, read-failed, transfer-pack, business-pack,
+//                  device-status, retry-limit, refused, not-found,
+//                  open-failed, interrupted, exception); empty when passed
+//   port           the USB port chain of the device (usb-iap-flash: the
+//                  port it works on, or the device's path where the port
+//                  is unknown); empty when unknown
 //   tool_version   the version of the program that wrote the line (the
 //                  window tool or usb-iap-flash)
+// Columns are only ever added at the end, so that readers of older files
+// keep working.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +50,7 @@ struct RecordedAttempt {
     std::span<const uint8_t> firmware;  // the image the attempt ran with
     std::string_view toolFile;          // the tool file's name
     bool interrupted = false;           // stopped before its end (Ctrl-C)
+    std::string_view port;              // empty: the port chain of the device opened
 };
 
 // The outcome column's word for an attempt: "interrupted" when it was
@@ -67,7 +77,7 @@ public:
     // Appends the line (and the header row first when the file is new or
     // empty) with one write, flushed at once: a process killed at any moment
     // leaves only whole lines. Thread-safe. False when the file cannot be
-    // written (said once on standard error).
+    // written (said once, as a warning).
     bool append(const RecordedAttempt& attempt);
 
     const std::filesystem::path& file() const { return file_; }

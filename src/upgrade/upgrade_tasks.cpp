@@ -1,7 +1,6 @@
 #include "upgrade/upgrade_tasks.h"
 
 #include <chrono>
-#include <thread>
 
 #include "logging/logging.h"
 #include "upgrade/busy_claim.h"
@@ -10,16 +9,11 @@
 namespace iap {
 namespace {
 
-// Sleeps until the deadline on the monotonic clock, waking early when the
+// Sleeps until the deadline on the monotonic clock, waking at once when the
 // application shuts down, so that a join at exit never waits for the pause.
-void pauseUntil(std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& exitRequested) {
-    constexpr auto kSlice = std::chrono::milliseconds(10);
-    while (!exitRequested.load()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, deadline - now));
+void pauseUntil(std::chrono::steady_clock::time_point deadline, const StopSignal& exitRequested) {
+    for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
+        if (exitRequested.waitFor(deadline - now)) return;
     }
 }
 
@@ -27,8 +21,8 @@ void pauseUntil(std::chrono::steady_clock::time_point deadline, const std::atomi
 
 void recordAttempt(ToolContext& ctx, std::string_view procedure, const AttemptResult& result) {
     if (!ctx.record) return;
-    const std::string tool = ctx.state->executablePath.filename().string();
-    ctx.record->append({procedure, result, ctx.state->firmware, tool});
+    const std::string tool = ctx.package->executablePath.filename().string();
+    ctx.record->append({procedure, result, ctx.package->firmware, tool});
 }
 
 void IAPThread(ToolContext& ctx) {
@@ -46,7 +40,7 @@ void AutoIAPThread(ToolContext& ctx) {
     if (!claim) {
         return;
     }
-    while (ctx.autoStart.load() && !ctx.exitRequested.load()) {
+    while (ctx.autoStart.load() && !ctx.exitRequested.requested()) {
         ctx.busy.store(BUSY_AUTO_ATTEMPT);
         recordAttempt(ctx, "upgrade", IAPProcess(ctx));
         ctx.busy.store(BUSY_AUTO_WAITING);

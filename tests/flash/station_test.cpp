@@ -9,6 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "link/shared_bus.h"
+#include "package/package_loader.h"
 #include "sim/sim_fault.h"
 #include "support/flash_rig.h"
 #include "support/sim_rig.h"
@@ -47,12 +49,14 @@ TEST(FlashAll, EightDevicesAtOnceOneUnpluggedMidUpgradeFailsAlone) {
     }
     devices[4]->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, kData, 10));
 
-    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--json"}), 1);
+    EXPECT_EQ(rig.run("flash", {"--all", "--json"}), 1);
     Lines expected;
     for (int i = 1; i <= 8; ++i) {
-        expected.push_back("1-4." + std::to_string(i) + (i == 5 ? " failed hid_get_report failed" : " passed PASS"));
+        expected.push_back("1-4." + std::to_string(i) +
+                           (i == 5 ? " failed read-failed hid_get_report failed" : " passed null PASS"));
     }
-    EXPECT_EQ(sorted(rig.jq(R"jq(select(.event=="result" and .final) | "\(.port) \(.outcome) \(.text)")jq")), expected);
+    EXPECT_EQ(sorted(rig.jq(R"jq(select(.event=="result" and .final) | "\(.port) \(.outcome) \(.failure) \(.text)")jq")),
+              expected);
     EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | "\(.passed) \(.failed) \(.exit_code)")jq"), Lines{"7 1 1"});
     EXPECT_EQ(rig.jq(R"jq(select(.event=="found") | "\(.vid):\(.pid) \(.bcd_device) \(.serial)")jq"),
               Lines(8, "1234:5679 0100 SIM0001"));
@@ -111,7 +115,7 @@ TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
         for (int i = 1; i <= 4; ++i) devices.push_back(rig.plug("1-4." + std::to_string(i)));
         Lines args = c.args;
         args.push_back("--json");
-        EXPECT_EQ(rig.runQuietly("flash", args), c.code) << rig.errText.text();
+        EXPECT_EQ(rig.run("flash", args), c.code) << rig.errText.text();
         EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | .exit_code)jq"), Lines{std::to_string(c.code)});
         for (size_t i = 0; i < devices.size(); ++i) {
             EXPECT_EQ(devices[i]->upgradePassed(), c.upgraded[i]) << i;
@@ -123,7 +127,7 @@ TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
         }
     }
     FlashRig empty;
-    EXPECT_EQ(empty.runQuietly("flash", {"--all", "--plain"}), 3);
+    EXPECT_EQ(empty.run("flash", {"--all", "--plain"}), 3);
     EXPECT_EQ(empty.outText.text(), "passed 0, failed 0\n");
 }
 
@@ -134,7 +138,7 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
     for (int i = 0; i < 4; ++i) {
         devices.push_back(rig.plug("1-4." + std::to_string(i + 1), inApp[i] ? sim::Mode::Application : sim::Mode::Bootloader));
     }
-    EXPECT_EQ(rig.runQuietly("flash", {"--all", "--to-boot", "--json"}), 0) << rig.outText.text();
+    EXPECT_EQ(rig.run("flash", {"--all", "--to-boot", "--json"}), 0) << rig.outText.text();
     for (int i = 0; i < 4; ++i) {
         const std::string port = "1-4." + std::to_string(i + 1);
         SCOPED_TRACE(port);
@@ -160,7 +164,6 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
 }
 
 TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
-    test::QuietDiagnostics quiet;
     FlashRig rig;
     rig.start("line", {"--json"});
     const auto seen = [&](const std::string& port, const std::string& state, size_t times) {
@@ -201,7 +204,6 @@ TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
 
 TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {
     // Devices that stop answering; each read would wait a minute.
-    test::QuietDiagnostics quiet;
     FlashRig rig(6000, {3, 1000, 100, 1000, 60000});
     std::vector<std::shared_ptr<sim::SimDevice>> devices;
     for (int i = 1; i <= 3; ++i) {
@@ -216,11 +218,15 @@ TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {
     rig.stop.request();
     EXPECT_EQ(rig.join(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 30s) << "well before a read's own time-out";
-    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.outcome) \(.text)")jq"), Lines(3, "interrupted interrupted"));
+    EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.outcome) \(.failure) \(.text)")jq"),
+              Lines(3, "interrupted interrupted interrupted"));
     for (auto& d : devices) EXPECT_EQ(d->openHandles(), 0u);
     const Lines record = rig.recordLines();
     ASSERT_EQ(record.size(), 4u);
-    for (size_t i = 1; i < record.size(); ++i) EXPECT_NE(record[i].find(",upgrade,interrupted,"), std::string::npos);
+    for (size_t i = 1; i < record.size(); ++i) {
+        EXPECT_NE(record[i].find(",upgrade,interrupted,"), std::string::npos);
+        EXPECT_NE(record[i].find(",interrupted,1-4."), std::string::npos) << record[i];  // failure, port
+    }
 }
 
 TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
@@ -232,7 +238,7 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
     auto other = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.vendorId = 0x4321});
     rig.bus.attach(other);
 
-    EXPECT_EQ(rig.runQuietly("list"), 1);
+    EXPECT_EQ(rig.run("list"), 1);
     const std::string out = rig.outText.text();
     EXPECT_EQ(occurrences(out, "\n"), 3u) << out;  // heads and two devices
     EXPECT_NE(out.find("1-4.1  1234:5679  0100  SIM0001  ready"), std::string::npos) << out;
@@ -242,13 +248,13 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
     FlashRig json;
     json.plug("1-4.1");
     json.plug("1-4.2")->setOpenFails(true);
-    EXPECT_EQ(json.runQuietly("list", {"--json"}), 1);
+    EXPECT_EQ(json.run("list", {"--json"}), 1);
     EXPECT_EQ(json.jq(R"jq("\(.event) \(.port) \(.ready) \(.problem) \(.permission)")jq"),
               (Lines{"found 1-4.1 true null false", "found 1-4.2 false Permission denied true"}));
     // Flashing every device: the one that cannot be opened fails with the reason.
-    EXPECT_EQ(json.runQuietly("flash", {"--all", "--json"}), 1);
-    EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.text) \(.problem)")jq")),
-              (Lines{"1-4.1 passed PASS null", "1-4.2 open-failed Open Failed! Permission denied"}));
+    EXPECT_EQ(json.run("flash", {"--all", "--json"}), 1);
+    EXPECT_EQ(sorted(json.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.failure) \(.text) \(.problem)")jq")),
+              (Lines{"1-4.1 passed null PASS null", "1-4.2 open-failed open-failed Open Failed! Permission denied"}));
     const Lines record = json.recordLines();  // both attempts
     ASSERT_EQ(record.size(), 3u);
     EXPECT_EQ(std::count_if(record.begin(), record.end(),
@@ -256,11 +262,11 @@ TEST(ListAndRule, DevicesOfThePackageWithWhyOneCannotBeOpened) {
               1);
 
     rig.bus.detach(locked);
-    EXPECT_EQ(rig.runQuietly("list"), 0);
+    EXPECT_EQ(rig.run("list"), 0);
     rig.bus.detach(rig.bus.devices().front());
-    EXPECT_EQ(rig.runQuietly("list"), 3);
+    EXPECT_EQ(rig.run("list"), 3);
 
-    EXPECT_EQ(rig.runQuietly("udev-rule"), 0);
+    EXPECT_EQ(rig.run("udev-rule"), 0);
     const std::string rule = rig.outText.text().substr(rig.outText.text().find("# usb-iap-flash: access"));
     Lines rules;
     std::istringstream in(rule);
@@ -299,7 +305,6 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
         {{"flash", (rig.dir / "missing").string()}, "not a file"},
         {{"flash", bare}, "no usable tool package: no package"},
     };
-    test::QuietDiagnostics quiet;
     for (const auto& c : cases) {
         test::SharedText outText, errText;
         std::ostream out(&outText), err(&errText);
@@ -309,6 +314,102 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
     }
     EXPECT_TRUE(device->commands().empty());
     EXPECT_EQ(device->openCount(), 0u);
+}
+
+// The floors' diagnostic lines reach the error stream only with --verbose,
+// never standard output; a warning (here: a record that cannot be written)
+// reaches the output as its own event.
+TEST(Diagnostics, OnlyWithVerboseAndWarningsAsEvents) {
+    for (const char* format : {"--plain", "--json"}) {
+        for (const bool verbose : {false, true}) {
+            SCOPED_TRACE(std::string(format) + (verbose ? " --verbose" : ""));
+            FlashRig rig;
+            rig.plug("1-4.1");
+            UpgradeRecord nowhere(rig.dir / "no-such-folder" / "upgrade-record.csv");
+            flash::FlashIo io{rig.bus, rig.out, rig.err, rig.stop, [&] { return &nowhere; }, false, 80, rig.timing};
+            Lines args = {"flash", rig.tool.string(), format};
+            if (verbose) args.push_back("--verbose");
+            ::testing::internal::CaptureStdout();
+            EXPECT_EQ(flash::runFlashTool(args, io), 0);
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+            const std::string err = rig.errText.text();
+            EXPECT_EQ(occurrences(err, "IAP status:"), verbose ? 54u : 0u) << err;
+            EXPECT_EQ(occurrences(err, "report ID:01\n"), verbose ? 1u : 0u);
+            const std::string warning = "cannot write the upgrade record " + nowhere.file().string() +
+                                        ": No such file or directory";
+            if (format == std::string("--json")) {
+                EXPECT_EQ(rig.jq(R"jq(select(.event=="warning") | "\(.port) \(.text)")jq"), Lines{"null " + warning});
+            } else {
+                EXPECT_EQ(occurrences(rig.outText.text(), "warning: " + warning + "\n"), 1u) << rig.outText.text();
+            }
+        }
+    }
+}
+
+// A coordinator that fails while its devices run (here: its output throws)
+// stops and joins every device thread before the exception leaves it.
+TEST(Station, ACoordinatorThatThrowsStopsAndJoinsEveryDevice) {
+    FlashRig rig(6000, {3, 1000, 100, 1000, 60000});  // each read would wait a minute
+    std::vector<std::shared_ptr<sim::SimDevice>> devices;
+    for (int i = 1; i <= 3; ++i) {
+        devices.push_back(rig.plug("1-4." + std::to_string(i)));
+        devices.back()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, kData, 3));
+    }
+    struct FailingOutput : station::Output {
+        std::function<bool()> failNow;
+        void emit(const station::Event&) override {}
+        void tick() override {
+            if (failNow()) throw std::runtime_error("the terminal went away");
+        }
+    } output;
+    output.failNow = [&] {
+        return std::all_of(devices.begin(), devices.end(), [](auto& d) { return FlashRig::commandsOf(*d, kData) == 4; });
+    };
+    UpgradeContent content;
+    ASSERT_EQ(LoadUpgradeContent(rig.tool, content), "");
+    SharedBus bus(rig.bus);
+    const station::Station st{content, "tool", bus, output, nullptr, rig.stop, rig.timing};
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(station::flashAll(st, 0ms), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s) << "well before a read's own time-out";
+    EXPECT_FALSE(rig.stop.requested());
+    for (auto& d : devices) EXPECT_EQ(d->openHandles(), 0u);
+}
+
+// In line mode a board swapped in while the port is "restarting" is a new
+// board when the serial numbers tell so, and is upgraded at once; without
+// serial numbers it is taken for the board restarting, as ever.
+TEST(LineMode, ASwapWhileRestartingIsUpgradedWhenTheSerialNumbersDiffer) {
+    for (const bool serials : {true, false}) {
+        SCOPED_TRACE(serials ? "serial numbers" : "no serial numbers");
+        FlashRig rig;
+        rig.timing.returnMargin = 10min;  // the swap is well inside the window
+        const auto board = [&](const char* serial) {
+            auto b = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.serialNumber = serials ? serial : ""});
+            b->setPortChain("1-4.1");
+            b->setPowerOnMode(sim::Mode::Bootloader);
+            return b;
+        };
+        auto first = board("SN-A"), second = board("SN-B");
+        rig.bus.attach(first);
+        rig.start("line", {"--json"});
+        ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine("1-4.1", "restarting")) == 1; }, 10s));
+        rig.bus.detach(first);
+        rig.bus.attach(second);
+        if (serials) {
+            ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine("1-4.1", "restarting")) == 2; },
+                                10s));
+            EXPECT_EQ(rig.flashOf(*second), rig.payload);
+        } else {
+            const size_t looks = rig.bus.enumerations();
+            ASSERT_TRUE(waitFor([&] { return rig.bus.enumerations() >= looks + 10; }, 10s));
+            EXPECT_EQ(FlashRig::commandsOf(*second, kHeader), 0u);
+        }
+        rig.stop.request();
+        EXPECT_EQ(rig.join(), 0);
+        EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.serial)")jq"),
+                  serials ? (Lines{"1-4.1 passed SN-A", "1-4.1 passed SN-B"}) : Lines{"1-4.1 passed "});
+    }
 }
 
 }  // namespace

@@ -28,10 +28,11 @@ got = '\n'.join(' '.join([r[2], r[3], r[6], r[7], r[9], r[14]]) for r in rows[1:
 if got != sys.argv[2]:
     print('record rows:\n' + got + '\nexpected:\n' + sys.argv[2], file=sys.stderr)
     sys.exit(1)
-assert all(len(r) == 16 for r in rows), [len(r) for r in rows]
+assert all(len(r) == 18 for r in rows), [len(r) for r in rows]
+assert rows[0][15:] == ['failure', 'port', 'tool_version'], rows[0]
+assert all(r[15] == '' and r[16].startswith('1-') for r in rows[1:]), rows  # passed, on the demo's port
 # The tool's own version, last.
-assert rows[0][15] == 'tool_version', rows[0]
-assert all(re.fullmatch(r'[0-9]+\.[0-9]+\.[0-9]+', r[15]) for r in rows[1:]), [r[15] for r in rows[1:]]
+assert all(re.fullmatch(r'[0-9]+\.[0-9]+\.[0-9]+', r[17]) for r in rows[1:]), [r[17] for r in rows[1:]]
 PY
 }
 

@@ -49,7 +49,7 @@ protected:
         return nullptr;
     }
 
-    AppState state;
+    Skin state;
     ImDrawList* draw = nullptr;
     int first = 0;
 };

@@ -179,7 +179,7 @@ TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {
     bus.attach(device(0x0009));  // matches no entry
     auto second = bus.attach(device(0x0002, 0x3C));
     auto first = bus.attach(device(0x0001));
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     DeviceRecord record;
     const std::vector<DeviceIdEntry> entries = {entry(0x0001), entry(0x0002, 0x3C)};
     SearchDevice(bus, entries, 0, record, cancelled);  // time-out 0: no pass
@@ -202,7 +202,7 @@ TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {
     EXPECT_EQ(out, "reportId: 003C\nusage: FF00\nreport ID:3C\n");
     EXPECT_EQ(log.str(), "SearchDevice report ID.60\n");  // the byte as a number
 
-    cancelled = true;  // a cancelled search makes no pass and leaves the record empty
+    cancelled.request();  // a cancelled search makes no pass and leaves the record empty
     SearchDevice(bus, entries, 5000, record, cancelled);
     EXPECT_FALSE(record.isOpen());
     EXPECT_EQ(second->openHandles(), 0u);

@@ -64,7 +64,7 @@ std::vector<milliseconds> every500(size_t count) {
 TEST(DiscoveryTiming, PassesEvery500MsUntilTheFirstCheckAtOrAfterTheDeadline) {
     sim::SimBus bus;
     bus.attach();  // 1234:5679, matching no entry below
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     DeviceRecord record;
     const std::pair<int, size_t> runs[] = {{1, 1}, {500, 1}, {501, 2}, {1000, 2}, {1200, 3}};
     for (const auto& [timeoutMs, passes] : runs) {
@@ -85,7 +85,7 @@ TEST(DiscoveryTiming, PassesEvery500MsUntilTheFirstCheckAtOrAfterTheDeadline) {
 
 TEST(DiscoveryTiming, ADeviceAttachedDuringASleepIsFoundByTheNextPass) {
     sim::SimBus bus;
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     DeviceRecord record;
     TestClock time;
     std::shared_ptr<sim::SimDevice> device;
@@ -109,7 +109,7 @@ TEST(DiscoveryTiming, ADeviceAttachedDuringASleepIsFoundByTheNextPass) {
 TEST(DiscoveryTiming, ACancelDuringASleepEndsTheSearchWithoutAnotherPass) {
     sim::SimBus bus;
     bus.attach();
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     DeviceRecord record;
     TestClock time;
     // Another thread cancels once the search sleeps for the first time; the
@@ -117,12 +117,12 @@ TEST(DiscoveryTiming, ACancelDuringASleepEndsTheSearchWithoutAnotherPass) {
     std::promise<void> asleep;
     std::thread canceller([&cancelled, sleeping = asleep.get_future()] {
         sleeping.wait();
-        cancelled = true;
+        cancelled.request();
     });
     time.duringSleep = [&] {
         if (time.sleepStarts.size() != 1) return;
         asleep.set_value();
-        while (!cancelled.load()) std::this_thread::yield();
+        while (!cancelled.requested()) std::this_thread::yield();
     };
     SearchDevice(bus, {entry(0x0001)}, 10000, record, cancelled, time.clock());
     canceller.join();
@@ -133,7 +133,7 @@ TEST(DiscoveryTiming, ACancelDuringASleepEndsTheSearchWithoutAnotherPass) {
 
 TEST(DiscoveryTiming, TheSteadyClockSleepsAFullPollBetweenPasses) {
     sim::SimBus bus;
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     DeviceRecord record;
     const auto start = std::chrono::steady_clock::now();
     SearchDevice(bus, {}, 100, record, cancelled);

@@ -38,6 +38,14 @@ protected:
         return loaded;
     }
 
+    // What usb-iap-flash loads of the same file: the problem, if any.
+    std::string loadContent() {
+        ::testing::internal::CaptureStdout();
+        const std::string problem = LoadUpgradeContent(path, content);
+        contentOutput = ::testing::internal::GetCapturedStdout();
+        return problem;
+    }
+
     std::string expectedStart(size_t size) const {
         return "exe size:" + std::to_string(size) + "\n\"" + path.string() + "\"\n";
     }
@@ -48,6 +56,8 @@ protected:
     int made = 0;
     std::vector<DecodedImage> images;
     std::string output, reason;
+    UpgradeContent content;
+    std::string contentOutput;
 };
 
 TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
@@ -78,6 +88,15 @@ TEST_F(LoaderTest, LoadsAPackageAndPrintsItsLinesInOrder) {
     EXPECT_EQ(state.textures.at(3)->width, 5.0f);
     EXPECT_EQ(g_released, 1) << "the first texture of id 3 is released once";
     EXPECT_EQ(state.layout.size(), 22u);
+
+    // An upgrade's part of it, under the same rule, with the same lines and no texture.
+    EXPECT_EQ(loadContent(), "");
+    EXPECT_EQ(contentOutput, output);
+    EXPECT_EQ(content.firmware, state.firmware);
+    EXPECT_EQ(content.deviceIds.size(), 3u);
+    EXPECT_EQ(content.settings.retryNum, 0x80000000u);
+    EXPECT_EQ(content.executablePath, path);
+    EXPECT_EQ(made, 20);
 }
 
 TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) {
@@ -97,7 +116,7 @@ TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) 
         made = g_released = 0;
         EXPECT_FALSE(load(c.file, "tool", c.failAt));
         EXPECT_EQ(output, expectedStart(c.file.size())) << "no settings lines";
-        EXPECT_EQ(reason.rfind("tool package not loaded: ", 0), 0u) << reason;
+        EXPECT_EQ(reason.rfind("USB IAP tool: tool package not loaded: ", 0), 0u) << reason;
         ASSERT_EQ(state.colours.size(), 10u);
         EXPECT_EQ(0, std::memcmp(state.colours.data(), defaultColours().data(), 10 * sizeof(Colour)));
         EXPECT_EQ(state.layout.size(), 22u);
@@ -108,6 +127,15 @@ TEST_F(LoaderTest, WithoutASoundPackageOnlyTheDefaultColoursAndTheLayoutAreSet) 
         EXPECT_TRUE(state.textures.empty());
         EXPECT_EQ(made, c.failAt) << "textures are made only for a checked, decoded package";
         EXPECT_EQ(g_released, c.failAt ? c.failAt - 1 : 0) << "every texture made was released again";
+        // usb-iap-flash refuses what the window refuses, for the same reason.
+        content = {};
+        const std::string problem = loadContent();
+        EXPECT_EQ(problem.empty(), c.failAt > 0) << problem;
+        if (!c.failAt) {
+            EXPECT_EQ(reason, "USB IAP tool: tool package not loaded: " + problem + "\n");
+            EXPECT_EQ(contentOutput, output);
+            EXPECT_TRUE(content.firmware.empty());
+        }
     }
 }
 

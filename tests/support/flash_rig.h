@@ -47,27 +47,6 @@ private:
     std::string text_;
 };
 
-// Keeps the engine's and discovery's standard-output diagnostics out of the
-// test's output for its lifetime, and passes on every other line (gtest's
-// failure messages among them).
-class QuietDiagnostics {
-public:
-    QuietDiagnostics() { ::testing::internal::CaptureStdout(); }
-    ~QuietDiagnostics() {
-        std::istringstream in(::testing::internal::GetCapturedStdout());
-        for (std::string line; std::getline(in, line);) {
-            for (const char* noise : {"IAP status:", "reportId: ", "usage: ", "report ID:", "\"/", "exe size:", "retryNum:",
-                                      "rebootDelay:", "switchDelay:", "searchDeviceTimeout:", "readAckTimeout:"}) {
-                if (line.rfind(noise, 0) == 0) goto next;
-            }
-            std::printf("%s\n", line.c_str());
-        next:;
-        }
-    }
-    QuietDiagnostics(const QuietDiagnostics&) = delete;
-    QuietDiagnostics& operator=(const QuietDiagnostics&) = delete;
-};
-
 struct FlashRig {
     // Devices 1234:5679 (bootloader) and 1234:5678 (application), report ID
     // 1; by default switchDelay 100 ms, the searches and reads give up after 1 s.
@@ -97,15 +76,11 @@ struct FlashRig {
     }
 
     // usb-iap-flash COMMAND TOOL args...; the captured output grows as it
-    // runs. From a thread of the test, under the test's own QuietDiagnostics.
+    // runs.
     int run(const std::string& command, std::vector<std::string> args = {}) {
         args.insert(args.begin(), {command, tool.string()});
         flash::FlashIo io{*target, out, err, stop, [this] { return &record; }, false, 80, timing};
         return flash::runFlashTool(args, io);
-    }
-    int runQuietly(const std::string& command, std::vector<std::string> args = {}) {
-        QuietDiagnostics quiet;
-        return run(command, std::move(args));
     }
 
     // Runs the command on a thread of its own; stopped and joined at the
@@ -170,8 +145,8 @@ struct FlashRig {
     UpgradeRecord record{recordFile};
     sim::SimBus bus;
     DeviceBus* target = &bus;  // the bus the commands run on
-    flash::StopSignal stop;
-    flash::StationTiming timing;
+    StopSignal stop;
+    station::StationTiming timing;
     SharedText outText, errText;
     std::ostream out{&outText}, err{&errText};
     std::thread background;

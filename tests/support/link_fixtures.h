@@ -1,6 +1,8 @@
 // Shared helpers of the link tests: firmware images and a plain upgrade driver.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,19 +34,27 @@ uint8_t transact(DeviceConnection& connection, size_t length, int timeoutMs = 20
 uint8_t upgrade(DeviceConnection& connection, const Bytes& image, uint16_t switchDelay = 0);
 
 // What a call ended with: "timeout", "transfer", "business", the text of any
-// other standard exception, or "nothing".
+// other standard exception, or "nothing". Each failure must carry its word.
 template <typename F>
 std::string outcome(F&& call) {
     try {
         call();
-    } catch (const timeout_exception&) {
+    } catch (const timeout_exception& e) {
+        EXPECT_EQ(failureOf(e), Failure::Timeout);
         return "timeout";
-    } catch (const transfer_pack_exception&) {
+    } catch (const transfer_pack_exception& e) {
+        EXPECT_EQ(failureOf(e), Failure::TransferPack);
         return "transfer";
-    } catch (const business_pack_exception&) {
+    } catch (const business_pack_exception& e) {
+        EXPECT_EQ(failureOf(e), Failure::BusinessPack);
         return "business";
     } catch (const std::exception& e) {
-        return e.what();
+        const std::string text = e.what();
+        EXPECT_EQ(failureOf(e), text == kHidSetReportFailed   ? Failure::WriteFailed
+                                : text == kHidGetReportFailed ? Failure::ReadFailed
+                                                              : Failure::Exception)
+            << text;
+        return text;
     }
     return "nothing";
 }

@@ -12,6 +12,7 @@
 
 #include "bytes/firmware_image.h"
 #include "link/connection.h"
+#include "package/app_state.h"
 #include "sim/sim_bus.h"
 #include "ui/event_reporter.h"
 #include "ui/ui_event_queue.h"
@@ -39,7 +40,7 @@ struct Rig {
         state.settings.switchDelay = 500;
         state.settings.searchDeviceTimeout = 200;
         state.settings.readAckTimeout = 200;
-        ctx.state = &state;
+        ctx.package = &state;
         ctx.bus = &bus;
         ctx.reporter = &reporter;
         ctx.connection = &connection;

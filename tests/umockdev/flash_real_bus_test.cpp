@@ -41,7 +41,6 @@ std::vector<std::unique_ptr<EmulatedDevice>> plugHub(const std::string& hub, int
 }
 
 TEST(RealBusFlash, FourDevicesOnAHubAtOnceByteExact) {
-    test::QuietDiagnostics quiet;
     RealRig rig;
     auto devices = plugHub("1-4", 4, sim::Mode::Bootloader);
 
@@ -65,7 +64,6 @@ TEST(RealBusFlash, FourDevicesOnAHubAtOnceByteExact) {
 }
 
 TEST(RealBusFlash, ToBootDevicesComeBackOnANewNodeOfTheirPort) {
-    test::QuietDiagnostics quiet;
     RealRig rig;
     auto devices = plugHub("1-5", 2, sim::Mode::Application);
     std::vector<std::string> nodes;

@@ -27,6 +27,7 @@
 #include "link/connection.h"
 #include "link/discovery.h"
 #include "link/real_bus.h"
+#include "package/app_state.h"
 #include "sim/sim_fault.h"
 #include "testbed.h"
 #include "ui/event_reporter.h"
@@ -95,7 +96,7 @@ struct Rig {
         state.settings.searchDeviceTimeout = 3000;
         state.settings.readAckTimeout = 300;
         bus->init();
-        ctx.state = &state;
+        ctx.package = &state;
         ctx.bus = bus.get();
         ctx.reporter = &reporter;
         ctx.connection = &connection;
@@ -184,7 +185,7 @@ TEST_F(RealBus, DiscoveryChoosesByTheSysfsDescriptorAndClosesTheOthers) {
     FakeHidraw& right = plug(sim::vendorDescriptor(kReportId));
 
     DeviceRecord record;
-    std::atomic<bool> cancelled{false};
+    StopSignal cancelled;
     ::testing::internal::CaptureStdout();
     SearchDevice(*rig.bus, rig.state.deviceIds, 2000, record, cancelled);
     const std::string out = ::testing::internal::GetCapturedStdout();

@@ -77,26 +77,27 @@ TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
         void (*setup)(Rig&);
         Texts story;
         uint32_t progressPos;
-        size_t commands;  // received by the devices on the bus
+        size_t commands;      // received by the devices on the bus
+        const char* failure;  // the record's and usb-iap-flash's word for it
     } cases[] = {
         {"no device", false, [](Rig&) {},
-         {"T:Open Device...", "L:IAPProcess Open Device", "T:Open Failed!", "L:IAPProcess Open Failed"}, 100, 0},
+         {"T:Open Device...", "L:IAPProcess Open Device", "T:Open Failed!", "L:IAPProcess Open Failed"}, 100, 0, "not-found"},
         {"header answered 0x01", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA0, 0x01)); },
-         kOpened + both(kError1) + Texts{"L:IAPProcess Upgrade error, please try again " + kError1}, 100, 1},
+         kOpened + both(kError1) + Texts{"L:IAPProcess Upgrade error, please try again " + kError1}, 100, 1, "device-status"},
         {"block 1 answered 0xE2", false, [](Rig& r) { r.attach()->addFault(sim::Fault::statusAt(0xA1, 0xE2, 1)); },
-         kOpened + both(kErrorE2) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorE2}, 256, 3},
+         kOpened + both(kErrorE2) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorE2}, 256, 3, "device-status"},
         {"retry limit: no log line", false,
          [](Rig& r) {
              r.attach();
              r.state.settings.retryNum = 0;
          },
-         kOpened + Texts{"L:onbusinessOk progress_limit.1000", "L:onbusinessOk progress_pos.0"} + both(kTimeout), 0, 1},
+         kOpened + Texts{"L:onbusinessOk progress_limit.1000", "L:onbusinessOk progress_pos.0"} + both(kTimeout), 0, 1, "retry-limit"},
         {"device stops answering", false,
          [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xA1, 1)); },
-         kOpened + both(kUnknown) + Texts{"L:IAPProcess e.what() " + kUnknown}, 256, 3},
+         kOpened + both(kUnknown) + Texts{"L:IAPProcess e.what() " + kUnknown}, 256, 3, "timeout"},
         {"device unplugged", false,
          [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, 1)); },
-         kOpened + both("hid_get_report failed") + Texts{"L:IAPProcess e.what() hid_get_report failed"}, 256, 3},
+         kOpened + both("hid_get_report failed") + Texts{"L:IAPProcess e.what() hid_get_report failed"}, 256, 3, "read-failed"},
         // One report too many (the last block answered twice) must not stand
         // in for the answer to the finish, which the device rejects.
         {"reply sent twice, finish rejected", false,
@@ -105,19 +106,25 @@ TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
              d->addFault(sim::Fault::atCommand(sim::FaultKind::AnsweredTwice, 0xA1, 3));
              d->addFault(sim::Fault::statusAt(0xA4, 0xF5));
          },
-         kOpened + both(kErrorF5) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorF5}, 1000, 6},
+         kOpened + both(kErrorF5) + Texts{"L:IAPProcess Upgrade error, please try again " + kErrorF5}, 1000, 6, "device-status"},
+        {"reply with a wrong marker", false,
+         [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::WrongMarker, 0xA1, 1)); },
+         kOpened + both(kUnknown) + Texts{"L:IAPProcess e.what() " + kUnknown}, 256, 3, "transfer-pack"},
+        {"response with a wrong CRC", false,
+         [](Rig& r) { r.attach()->addFault(sim::Fault::atCommand(sim::FaultKind::WrongCrc, 0xA1, 1)); },
+         kOpened + both(kUnknown) + Texts{"L:IAPProcess e.what() " + kUnknown}, 256, 3, "business-pack"},
         {"unrunnable image: no search", false,
          [](Rig& r) {
              r.attach();
              r.state.firmware[66] = r.state.firmware[67] = 0;  // block size 0
          },
-         both(kRefusal) + Texts{"L:IAPProcess firmware refused " + kRefusal}, 100, 0},
+         both(kRefusal) + Texts{"L:IAPProcess firmware refused " + kRefusal}, 100, 0, "refused"},
         {"switch accepted", true, [](Rig& r) { r.attach(false); },
          kSwitchOpened + Texts{"L:onbusinessToBoot progress_limit.1000", "L:onbusinessToBoot progress_pos.1000"} +
              both("PASS"),
-         1000, 1},
+         1000, 1, ""},
         {"switch without a device", true, [](Rig&) {},
-         {"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Failed...", "T:Open Failed!"}, 100, 0},
+         {"T:Open Device...", "L:start ToBoot Open Device...", "L:ToBoot Open Failed...", "T:Open Failed!"}, 100, 0, "not-found"},
         {"switch always rejected", true,
          [](Rig& r) {
              r.state.settings.retryNum = 4;
@@ -125,22 +132,24 @@ TEST(Procedures, EveryOutcomeInOrderWithTheDeviceClosed) {
              reject.repeat = true;
              r.attach(false)->addFault(reject);
          },
-         kSwitchOpened + Texts{"L:" + kTimeout} + both(kTimeout), 100, 4},
+         kSwitchOpened + Texts{"L:" + kTimeout} + both(kTimeout), 100, 4, "device-status"},
         {"switch not answered", true,
          [](Rig& r) {
              auto d = r.attach(false);
              d->setTimeScale(1.0);  // still there when the read times out
              d->addFault(sim::Fault::atCommand(sim::FaultKind::NoReply, 0xC0));
          },
-         kSwitchOpened + Texts{"L:e.what()   : " + kUnknown} + both(kUnknown), 100, 1},
+         kSwitchOpened + Texts{"L:e.what()   : " + kUnknown} + both(kUnknown), 100, 1, "timeout"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         rig.state.settings.searchDeviceTimeout = 50;
         c.setup(rig);
-        auto run = [&] { c.toBoot ? (void)ToBootProcess(rig.ctx) : (void)IAPProcess(rig.ctx); };
+        AttemptResult result;
+        auto run = [&] { result = c.toBoot ? *ToBootProcess(rig.ctx) : IAPProcess(rig.ctx); };
         EXPECT_EQ(story(rig, run, c.story), c.story);
+        EXPECT_STREQ(failureName(result.failure), c.failure);
         EXPECT_EQ(rig.reporter.progress_pos.load(), c.progressPos);
         EXPECT_EQ(rig.ctx.busy.load(), BUSY_IDLE);
         EXPECT_FALSE(rig.connection.record.isOpen());

@@ -74,40 +74,46 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
     const ImageHeaderView h = readImageHeader(firmware);
     const std::string version(toolVersion());
     AttemptResult passed{.outcome = Outcome::Passed, .text = "PASS", .deviceStatus = 0};
-    passed.device = HidDeviceInfo{"/dev/hidraw3", 0x1234, 0x5679, 0xFF00, 0x0102, "SN,\"7\""};
+    passed.device = HidDeviceInfo{"/dev/hidraw3", 0x1234, 0x5679, 0xFF00, 0x0102, "SN,\"7\"", "1-4.2"};
     passed.start = std::chrono::system_clock::from_time_t(1765200185) + 123ms;  // 2025-12-08 13:23:05.123 UTC
     passed.duration = 2345ms;
     AttemptResult error = passed;
     error.outcome = Outcome::DeviceError;
     error.deviceStatus = 0xE2;
+    error.failure = Failure::DeviceStatus;
     error.text = "Upgrade error, please try again.\nError code:0xE2\nCRC error";
-    AttemptResult none{.outcome = Outcome::OpenFailed, .text = "Open Failed!"};
+    AttemptResult none{.outcome = Outcome::OpenFailed, .text = "Open Failed!", .failure = Failure::NotFound};
     none.start = passed.start;
 
     const struct {
         std::string_view procedure;
         const AttemptResult& result;
         bool interrupted;
+        std::string_view port;
         std::vector<std::string> fields;
     } cases[] = {
-        {"upgrade", passed, false,
+        {"upgrade", passed, false, "",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "passed", "PASS", "0x00", "1234", "5679", "0102",
-          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
-        {"upgrade", error, false,
+          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", "", "1-4.2", version}},
+        {"upgrade", error, false, "",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "device-error",
           "Upgrade error, please try again. / Error code:0xE2 / CRC error", "0xE2", "1234", "5679", "0102",
-          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
-        {"to-boot", none, false,
+          "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool",
+          "device-status", "1-4.2", version}},
+        {"to-boot", none, false, "1-4.7",
          {"2025-12-08T15:23:05.123+02:00", "0", "to-boot", "open-failed", "Open Failed!", "", "", "", "", "", "",
-          h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
-        {"upgrade", passed, true,
+          h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", "not-found", "1-4.7", version}},
+        {"upgrade", passed, true, "",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "interrupted", "PASS", "0x00", "1234", "5679",
-          "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", version}},
+          "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool",
+          "interrupted", "1-4.2", version}},
     };
-    EXPECT_EQ(csvFields(recordHeader().substr(0, recordHeader().size() - 2)).size(), 16u);
+    // The columns of older files first, then failure, port and tool_version.
+    EXPECT_EQ(recordHeader(), "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,"
+                              "sw_version,payload_length,payload_crc,tool,failure,port,tool_version\r\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fields[3]);
-        const std::string line = recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted});
+        const std::string line = recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted, c.port});
         ASSERT_TRUE(line.ends_with("\r\n"));
         EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line, whatever the text
         EXPECT_EQ(csvFields(line.substr(0, line.size() - 2)), c.fields);
@@ -135,7 +141,7 @@ TEST(UpgradeRecord, ConcurrentWritersLeaveOneHeaderAndWholeLines) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 401u);
     EXPECT_EQ(lines[0] + "\r\n", recordHeader());
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 16u) << lines[i];
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 18u) << lines[i];
 
     // A record that cannot be written says so once and never throws.
     UpgradeRecord nowhere(dir / "no-such-folder" / "upgrade-record.csv");
@@ -160,7 +166,7 @@ TEST(UpgradeRecord, TheUpgradeTaskRecordsItsAttempt) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 2u);
     const std::vector<std::string> f = csvFields(lines[1]);
-    ASSERT_EQ(f.size(), 16u);
+    ASSERT_EQ(f.size(), 18u);
     EXPECT_EQ(f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5], "upgrade|passed|PASS|0x00");
     EXPECT_EQ(f[6] + ":" + f[7] + ":" + f[8] + ":" + f[9], "1234:5679:0100:SIM0001");
     EXPECT_EQ(f[12], "1000");

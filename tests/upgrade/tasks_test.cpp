@@ -32,7 +32,7 @@ struct PoolRig : test::Rig {
         pool->enqueue([this] { UIThread(events, display); });
     }
     ~PoolRig() {
-        if (!ctx.exitRequested.load()) shutdown();
+        if (!ctx.exitRequested.requested()) shutdown();
     }
     bool shutdown() { return requestShutdown(ctx, &events, pool.get()); }
     DisplayState display;
@@ -108,7 +108,7 @@ TEST(Tasks, AutoStartUpgradesALineOfDevicesOneAfterAnother) {
 // made after that.
 class GatedBus : public DeviceBus {
 public:
-    GatedBus(sim::SimBus& bus, const std::atomic<bool>& exitRequested, size_t gateAt)
+    GatedBus(sim::SimBus& bus, const StopSignal& exitRequested, size_t gateAt)
         : bus_(bus), exitRequested_(exitRequested), gateAt_(gateAt) {}
 
     int init() override { return bus_.init(); }
@@ -150,7 +150,7 @@ private:
             bus_.noteCall();
             if (bus_.writes_++ == bus_.gateAt_) {
                 bus_.atGate = true;
-                while (!bus_.exitRequested_.load()) std::this_thread::sleep_for(1ms);
+                while (!bus_.exitRequested_.requested()) std::this_thread::sleep_for(1ms);
             }
             return inner_->write(data, length);
         }
@@ -169,7 +169,7 @@ private:
     }
 
     sim::SimBus& bus_;
-    const std::atomic<bool>& exitRequested_;
+    const StopSignal& exitRequested_;
     const size_t gateAt_;
     std::atomic<size_t> writes_{0};
     std::atomic<bool> exited_{false};
@@ -181,7 +181,7 @@ struct ShutdownRig : PoolRig {
     static constexpr size_t kGate = 100;  // of about 2900 output reports
     ShutdownRig() : PoolRig(144608) { ctx.bus = &gated; }
     ~ShutdownRig() {
-        if (!ctx.exitRequested.load()) shutdown();
+        if (!ctx.exitRequested.requested()) shutdown();
         pool.reset();
     }
     GatedBus gated{bus, ctx.exitRequested, kGate};

@@ -13,10 +13,9 @@ struct Console {
     int width;          // its width in characters (80 when unknown)
 };
 
-// Keeps the process's standard output for the program's own output and
-// sends what the core libraries print there (protocol and discovery
-// diagnostics) to nowhere instead.
-Console takeStandardOutput();
+// The process's standard output as the program's output, written through
+// the system's write call (whole lines, no C library buffer between).
+Console openConsole();
 
 // Calls handler on a thread of its own at the first Ctrl-C (or termination
 // request); a second one ends the process at once with code 130. Call it

@@ -1,7 +1,6 @@
 #include "flash/console.h"
 #include "flash/fd_buffer.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -27,15 +26,8 @@ long writeSome(int fd, const char* data, size_t size) {
 
 }  // namespace
 
-Console takeStandardOutput() {
-    std::fflush(stdout);
-    const int own = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, 1);
-        ::close(null);
-    }
-    const int fd = own >= 0 ? own : 2;
+Console openConsole() {
+    const int fd = 1;
     static FdBuffer buffer(fd, &writeSome);
     static std::ostream out(&buffer);
     const char* term = std::getenv("TERM");

@@ -28,12 +28,8 @@ BOOL WINAPI onConsoleEvent(DWORD type) {
 
 }  // namespace
 
-Console takeStandardOutput() {
-    std::fflush(stdout);
-    const int own = ::_dup(1);
-    std::FILE* null = std::freopen("NUL", "w", stdout);
-    (void)null;
-    const int fd = own >= 0 ? own : 2;
+Console openConsole() {
+    const int fd = 1;
     ::_setmode(fd, 0x8000 /* _O_BINARY: the program writes its own line ends */);
     static FdBuffer buffer(fd, &writeSome);
     static std::ostream out(&buffer);

@@ -15,8 +15,8 @@
 
 int main(int argc, char** argv) {
     using namespace iap;
-    const flash::Console console = flash::takeStandardOutput();
-    flash::StopSignal stop;
+    const flash::Console console = flash::openConsole();
+    StopSignal stop;
     flash::onInterrupt([&stop] { stop.request(); });
 
     static sim::SimBus bus;  // outlives the plugging thread, which ends with the process

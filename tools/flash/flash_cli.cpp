@@ -11,9 +11,10 @@
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
 #include "flash/outputs.h"
-#include "flash/station_bus.h"
+#include "link/device_list.h"
 #include "link/hid_node.h"
-#include "package/package_format.h"
+#include "link/shared_bus.h"
+#include "logging/diagnostics.h"
 #include "package/package_loader.h"
 #include "package/tool_version.h"
 
@@ -44,24 +45,27 @@ constexpr const char* kUsage =
     "  --version\n"
     "      the version of usb-iap-flash\n"
     "\n"
-    "  --json   one JSON object per line and event\n"
-    "  --plain  plain lines, also on a terminal (the default elsewhere)\n"
+    "  --json     one JSON object per line and event\n"
+    "  --plain    plain lines, also on a terminal (the default elsewhere)\n"
+    "  --verbose  the protocol's and the loader's diagnostic lines on standard error\n"
     "\n"
     "Exit codes: 0 every selected device passed, 1 any failed, 2 usage or package\n"
     "error, 3 no device was found.\n";
 
 struct Options {
     std::string command, tool;
-    bool all = false, toBoot = false, json = false, plain = false;
+    bool all = false, toBoot = false, json = false, plain = false, verbose = false;
     std::vector<std::string> ports;
     std::optional<double> waitSeconds;
 };
 
 // The options each command takes.
 bool takes(const std::string& command, const std::string& option) {
-    static const std::set<std::string> list = {"--json"};
-    static const std::set<std::string> flash = {"--all", "--port", "--wait", "--to-boot", "--json", "--plain"};
-    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain"};
+    static const std::set<std::string> list = {"--json", "--verbose"};
+    static const std::set<std::string> flash = {"--all",  "--port",  "--wait",   "--to-boot",
+                                                "--json", "--plain", "--verbose"};
+    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain", "--verbose"};
+    if (option == "--verbose") return true;  // every command
     if (command == "list") return list.count(option) > 0;
     if (command == "flash") return flash.count(option) > 0;
     if (command == "line") return line.count(option) > 0;
@@ -113,6 +117,7 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         else if (word == "--to-boot") o.toBoot = true;
         else if (word == "--json") o.json = true;
         else if (word == "--plain") o.plain = true;
+        else if (word == "--verbose") o.verbose = true;
         else if (word == "--port") {
             if (!isPortChain(*value)) {
                 error = "--port \"" + *value + "\" is not a USB port chain (like 1-4.2)";
@@ -145,27 +150,16 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     return o;
 }
 
-// Loads the package of the tool file into state; false (said on err) when
-// there is none to use.
-bool loadTool(const std::string& tool, AppState& state, std::ostream& err) {
-    state.executablePath = tool;
+// Loads what an upgrade needs of the tool file's package, which the window
+// would load too; false (said on err) when there is none to use.
+bool loadTool(const std::string& tool, UpgradeContent& content, std::ostream& err) {
     try {
         if (!fs::is_regular_file(tool)) {
             err << "usb-iap-flash: " << tool << ": not a file\n";
             return false;
         }
-        // The reason first, in our own words; the loader then takes the
-        // package as the window does (images decoded too).
-        const PackageParse parse = parsePackage(ReadWholeFile(tool));
-        if (!parse.package) {
-            err << "usb-iap-flash: " << tool << ": no usable tool package: " << parse.error << "\n";
-            return false;
-        }
-        const TextureMaker noTextures = [](DecodedImage&& image) {
-            return std::make_shared<ITexture>(0, static_cast<float>(image.width), static_cast<float>(image.height));
-        };
-        if (!LoadPackage(state, noTextures)) {
-            err << "usb-iap-flash: " << tool << ": no usable tool package (its images do not decode)\n";
+        if (const std::string problem = LoadUpgradeContent(tool, content); !problem.empty()) {
+            err << "usb-iap-flash: " << tool << ": no usable tool package: " << problem << "\n";
             return false;
         }
     } catch (const std::exception& e) {
@@ -181,8 +175,8 @@ constexpr const char* kPermissionHint =
     "Permission denied: the udev rule that `usb-iap-flash udev-rule TOOL` prints gives the\n"
     "logged-in user access (see the README, \"Device access\").\n";
 
-int listCommand(const Options& o, const AppState& state, FlashIo& io) {
-    StationBus bus(io.bus, io.stop);
+int listCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
+    SharedBus bus(io.bus);
     bus.init();
     const std::vector<ListedDevice> devices = listDevices(bus, state.deviceIds);
     bus.exit();
@@ -232,8 +226,7 @@ int listCommand(const Options& o, const AppState& state, FlashIo& io) {
     return notReady > 0 ? 1 : 0;
 }
 
-int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
-    UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
+int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     std::unique_ptr<Output> output;
     if (o.json) {
         output = makeJsonOutput(io.out);
@@ -245,22 +238,30 @@ int stationCommand(const Options& o, const AppState& state, FlashIo& io) {
     } else {
         output = makePlainOutput(io.out);
     }
-    StationBus bus(io.bus, io.stop);
+    // Warnings (the log's folder, a record not written) become events of the output.
+    const ChannelScope warningEvents(warnings(), [&output](std::string_view text) {
+        Event e;
+        e.kind = EventKind::Warning;
+        e.text = std::string(text);
+        output->emit(e);
+    });
+    UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
+    SharedBus bus(io.bus);
     bus.init();
-    const Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
-    Tally tally;
+    const station::Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
+    station::Tally tally;
     if (o.command == "line") {
-        tally = runLine(station);
+        tally = station::runLine(station);
     } else {
         milliseconds wait(state.settings.searchDeviceTimeout);
         if (o.all && o.ports.empty()) wait = milliseconds(0);
         if (o.waitSeconds) wait = milliseconds(static_cast<long long>(*o.waitSeconds * 1000.0 + 0.5));
-        if (!o.ports.empty()) tally = flashPorts(station, wait);
-        else if (o.all) tally = flashAll(station, wait);
-        else tally = flashFirst(station, wait);
+        if (!o.ports.empty()) tally = station::flashPorts(station, wait);
+        else if (o.all) tally = station::flashAll(station, wait);
+        else tally = station::flashFirst(station, wait);
     }
     bus.exit();
-    const int code = exitCodeOf(tally);
+    const int code = station::exitCodeOf(tally);
     Event summary;
     summary.kind = EventKind::Summary;
     summary.passed = tally.passed;
@@ -317,7 +318,17 @@ int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
         io.err << "usb-iap-flash: " << error << "\n\n" << kUsage;
         return 2;
     }
-    AppState state;
+    // The floors' diagnostic lines: nowhere, or with --verbose on the error stream.
+    LineWriter toErr = [&io](std::string_view line) {
+        io.err << line;
+        io.err.flush();
+    };
+    const ChannelScope quiet(diagnostics(), options->verbose ? toErr : nullptr);
+    const ChannelScope warningLines(warnings(), [&io](std::string_view text) {
+        io.err << "usb-iap-flash: warning: " << text << "\n";
+        io.err.flush();
+    });
+    UpgradeContent state;
     if (!loadTool(options->tool, state, io.err)) return 2;
     if (options->command == "udev-rule") {
         io.out << udevRule(state.deviceIds, toolNameOf(options->tool));

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "flash/station.h"
-#include "flash/stop_signal.h"
 #include "link/device_bus.h"
+#include "link/stop_signal.h"
+#include "station/station.h"
 #include "upgrade/upgrade_record.h"
 
 namespace iap::flash {
@@ -25,7 +25,7 @@ struct FlashIo {
     std::function<UpgradeRecord*()> startLog;
     bool terminal = false;  // out is a terminal: the live board
     int width = 80;         // its width in characters
-    StationTiming timing;
+    station::StationTiming timing;
 };
 
 // Runs the command in args (the words after the program name); returns the

@@ -1,10 +1,11 @@
-// The three ways the station's events are shown:
-//  - JSON lines: one object per event and line, the schema in the README;
-//  - plain lines: one line per found device, status text, quarter of
-//    progress and result, for logs and scripts that read text;
-//  - the board: on a terminal, one live row per port (state, progress bar
-//    with percent and bytes/s, last result) and the tally below, redrawn at
-//    most ten times a second.
+// The three ways the station's events are shown, one file each:
+//  - JSON lines (json_output.cpp): one object per event and line, the schema
+//    in the README;
+//  - plain lines (plain_output.cpp): one line per found device, status text,
+//    quarter of progress and result, for logs and scripts that read text;
+//  - the board (board_output.cpp): on a terminal, one live row per port
+//    (state, progress bar with percent and bytes/s, last result) and the
+//    tally below, redrawn at most ten times a second.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,14 @@
 #include <string_view>
 #include <vector>
 
-#include "flash/events.h"
+#include "station/events.h"
 #include "upgrade/upgrade_record.h"  // oneLine
 
 namespace iap::flash {
+
+using station::Event;
+using station::EventKind;
+using station::Output;
 
 std::unique_ptr<Output> makeJsonOutput(std::ostream& out);
 std::unique_ptr<Output> makePlainOutput(std::ostream& out);
@@ -40,7 +45,7 @@ std::string jsonString(std::string_view text);
 bool portBefore(const std::string& a, const std::string& b);
 
 // The board as it stands: the title line, the column heads, one row per
-// port and the tally, each line cut to width - 1 characters.
+// port, the tally and the warnings, each line cut to width - 1 characters.
 struct BoardRow {
     std::string port;
     std::string state = "waiting";
@@ -52,6 +57,7 @@ struct BoardModel {
     BoardTitle title;
     std::vector<BoardRow> rows;  // in port order
     int passed = 0, failed = 0;
+    std::vector<std::string> warnings;  // shown below the tally
 };
 std::vector<std::string> renderBoard(const BoardModel& model, int width);
 // Applies one event to the model.

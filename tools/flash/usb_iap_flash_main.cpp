@@ -9,8 +9,8 @@
 
 int main(int argc, char** argv) {
     using namespace iap;
-    const flash::Console console = flash::takeStandardOutput();
-    flash::StopSignal stop;
+    const flash::Console console = flash::openConsole();
+    StopSignal stop;
     flash::onInterrupt([&stop] { stop.request(); });
     const std::unique_ptr<DeviceBus> bus = makeRealBus();
     std::unique_ptr<UpgradeRecord> record;

@@ -1,20 +1,15 @@
-// Whole-file reads and all-or-nothing writes for the package generator.
+// All-or-nothing writes for the package generator (whole-file reads:
+// package/whole_file.h).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
+#include "package/whole_file.h"
+
 namespace iap::pack {
-
-// "<path>: <what>: <strerror(error)>".
-std::runtime_error fileError(const std::filesystem::path& path, const std::string& what, int error);
-
-// Throws std::runtime_error naming the file when it cannot be read.
-std::vector<uint8_t> readFile(const std::filesystem::path& path);
 
 // Writes the parts to a temporary file beside path, then renames it over
 // path, so path holds either its old content or the whole new one. The new

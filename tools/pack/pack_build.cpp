@@ -39,14 +39,14 @@ size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
 
 std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err) {
     if (o.payload) {
-        const std::vector<uint8_t> payload = readFile(*o.payload);
+        const std::vector<uint8_t> payload = readWholeFile(*o.payload);
         try {
             return buildFirmwareImage(o.header, payload);
         } catch (const std::invalid_argument& e) {
             throw std::runtime_error(o.payload->string() + ": " + e.what());
         }
     }
-    std::vector<uint8_t> image = readFile(*o.image);
+    std::vector<uint8_t> image = readWholeFile(*o.image);
     if (std::string problem = firmwareEngineProblem(image); !problem.empty()) {
         throw std::runtime_error(o.image->string() + ": " + problem);
     }
@@ -121,7 +121,7 @@ int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         }
     }
     refuseOutputOverInputs(o);
-    const std::vector<uint8_t> exe = readFile(o.exe);
+    const std::vector<uint8_t> exe = readWholeFile(o.exe);
     const size_t exeEnd = executableEnd(o, exe);
 
     Package package;

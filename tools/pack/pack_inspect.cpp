@@ -41,7 +41,7 @@ std::string crcLine(uint16_t stored, uint16_t computed) {
 int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 1) throw UsageError("inspect takes one argument: the file to inspect");
     const std::string file = args[0];
-    const std::vector<uint8_t> bytes = readFile(file);
+    const std::vector<uint8_t> bytes = readWholeFile(file);
     const PackageParse parse = parsePackage(bytes);
     // The executable's version marker, looked for before the package only.
     const std::optional<uint32_t> trailer = trailerHeaderOffset(bytes);

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "bytes/firmware_image.h"
-#include "package/app_state.h"
+#include "link/device_id.h"
+#include "package/settings.h"
+#include "package/skin.h"
 #include "package/package_format.h"
 
 namespace iap::pack {

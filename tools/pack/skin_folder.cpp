@@ -57,7 +57,7 @@ std::vector<PackageImage> readSkinFolder(const fs::path& dir, std::ostream& warn
             throw std::runtime_error(dir.string() + ": no image for id " + std::to_string(slot.id) +
                                      " (" + imageLogName(slot.id) + "), e.g. " + slot.fileName);
         }
-        PackageImage image{static_cast<uint32_t>(slot.id), readFile(*path)};
+        PackageImage image{static_cast<uint32_t>(slot.id), readWholeFile(*path)};
         if (std::string cost = imagesCostProblem({image}); !cost.empty()) {
             throw std::runtime_error(path->string() + ": " + cost);
         }

@@ -1,12 +1,10 @@
-#include "pack/file_io.h"
+#include "package/whole_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <stdexcept>
-#include <string>
 
-namespace iap::pack {
+namespace iap {
 
 namespace fs = std::filesystem;
 
@@ -14,7 +12,7 @@ std::runtime_error fileError(const fs::path& path, const std::string& what, int 
     return std::runtime_error(path.string() + ": " + what + ": " + std::strerror(error));
 }
 
-std::vector<uint8_t> readFile(const fs::path& path) {
+std::vector<uint8_t> readWholeFile(const fs::path& path) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) throw std::runtime_error(path.string() + ": is a directory");
     std::ifstream in(path, std::ios::binary);
@@ -30,4 +28,4 @@ std::vector<uint8_t> readFile(const fs::path& path) {
     return bytes;
 }
 
-}  // namespace iap::pack
+}  // namespace iap

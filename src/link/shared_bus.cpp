@@ -1,9 +1,9 @@
-#include "flash/station_bus.h"
+#include "link/shared_bus.h"
 
 #include <algorithm>
 #include <unordered_set>
 
-namespace iap::flash {
+namespace iap {
 namespace {
 
 class StopAwareDevice : public HidDevice {
@@ -37,17 +37,17 @@ private:
 
 }  // namespace
 
-int StationBus::init() {
+int SharedBus::init() {
     std::lock_guard<std::mutex> lock(mutex_);
     return inner_.init();
 }
 
-void StationBus::exit() {
+void SharedBus::exit() {
     std::lock_guard<std::mutex> lock(mutex_);
     inner_.exit();
 }
 
-std::vector<HidDeviceInfo> StationBus::enumerate() {
+std::vector<HidDeviceInfo> SharedBus::enumerate() {
     std::vector<HidDeviceInfo> all;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -61,24 +61,24 @@ std::vector<HidDeviceInfo> StationBus::enumerate() {
     return once;
 }
 
-std::unique_ptr<HidDevice> StationBus::openPath(const std::string& path) {
-    std::unique_ptr<HidDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = inner_.openPath(path);
-    }
-    if (!device) return nullptr;
-    return std::make_unique<StopAwareDevice>(std::move(device), stop_);
+std::unique_ptr<HidDevice> SharedBus::openPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_.openPath(path);
 }
 
-std::vector<UsbDeviceDescriptor> StationBus::usbDevices() {
+std::vector<UsbDeviceDescriptor> SharedBus::usbDevices() {
     std::lock_guard<std::mutex> lock(mutex_);
     return inner_.usbDevices();
 }
 
-OpenProblem StationBus::openProblem(const std::string& path) {
+OpenProblem SharedBus::openProblem(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     return inner_.openProblem(path);
 }
 
-}  // namespace iap::flash
+std::unique_ptr<HidDevice> stopAware(std::unique_ptr<HidDevice> device, const StopSignal& stop) {
+    if (!device) return nullptr;
+    return std::make_unique<StopAwareDevice>(std::move(device), stop);
+}
+
+}  // namespace iap

@@ -15,22 +15,28 @@
 //
 // In line mode a port whose upgrade passed is "restarting" for the same
 // time: the board restarts into its new firmware, and a device seen on that
-// port meanwhile is that board, not a new one. A port is ready for the next
-// board ("waiting") once it is empty; a board left on it is "done".
+// port meanwhile is that board, not a new one, unless it has the IDs the
+// board had and another serial number: that is a new board, upgraded at
+// once (on a "done" port too). A port is ready for the next board
+// ("waiting") once it is empty; a board left on it is "done".
+//
+// Each device runs on a std::jthread that follows the station's stop signal
+// and its own stop token: a coordinator that returns or throws stops and
+// joins every device thread it started.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "flash/events.h"
-#include "flash/stop_signal.h"
 #include "link/device_bus.h"
 #include "link/device_id.h"
-#include "package/app_state.h"
+#include "link/stop_signal.h"
+#include "package/upgrade_content.h"
+#include "station/events.h"
 #include "upgrade/upgrade_record.h"
 
-namespace iap::flash {
+namespace iap::station {
 
 struct StationTiming {
     std::chrono::milliseconds poll{100};          // between two looks at the bus
@@ -43,9 +49,9 @@ struct StationTiming {
 };
 
 struct Station {
-    const AppState& tool;     // firmware, device IDs, settings
+    const UpgradeContent& tool;  // firmware, device IDs, settings
     std::string toolName;     // the upgrade record's tool column
-    DeviceBus& bus;           // a StationBus over the machine's or the simulated bus
+    DeviceBus& bus;           // a SharedBus over the machine's or the simulated bus
     Output& output;
     UpgradeRecord* record;    // one line per attempt; none when null
     const StopSignal& stop;
@@ -68,19 +74,4 @@ Tally flashPorts(const Station& station, std::chrono::milliseconds wait);
 Tally flashAll(const Station& station, std::chrono::milliseconds wait);
 Tally runLine(const Station& station);
 
-// The key of a device: its port chain, or its path when the port is unknown.
-std::string portKey(const HidDeviceInfo& device);
-
-// True when the device's vendor and product IDs are those of an entry.
-bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries);
-
-// Every attached device with the package's IDs that is the package's
-// interface (usage page 0xFF00, report ID) or cannot be opened to tell.
-struct ListedDevice {
-    HidDeviceInfo info;
-    bool ready = false;
-    OpenProblem problem;  // when not ready
-};
-std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries);
-
-}  // namespace iap::flash
+}  // namespace iap::station

@@ -1,4 +1,4 @@
-#include "flash/station.h"
+#include "station/station.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,17 +6,19 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <thread>
 
-#include "flash/outputs.h"
 #include "link/connection.h"
+#include "link/device_list.h"
 #include "link/discovery.h"
+#include "link/shared_bus.h"
 #include "logging/logging.h"
 #include "upgrade/procedure.h"
 #include "upgrade/to_boot_procedure.h"
 #include "upgrade/upgrade_procedure.h"
 
-namespace iap::flash {
+namespace iap::station {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -44,7 +46,8 @@ milliseconds switchDelayOf(const Station& st) { return milliseconds(st.tool.sett
 // progress events, at most one per progress interval.
 class DeviceReporter : public Reporter {
 public:
-    DeviceReporter(const Station& st, std::string port) : st_(st), port_(std::move(port)) {}
+    DeviceReporter(const Station& st, const StopSignal& stop, std::string port)
+        : st_(st), stop_(stop), port_(std::move(port)) {}
     void setPort(std::string port) { port_ = std::move(port); }
 
     void begin(const char* procedure) {
@@ -57,7 +60,7 @@ public:
     uint32_t total() const { return total_; }
 
     void postTips(std::string_view text) override {
-        if (st_.stop.requested()) return;  // the result says "interrupted"
+        if (stop_.requested()) return;  // the result says "interrupted"
         Event e = event(EventKind::Stage, port_);
         e.procedure = procedure_;
         e.text = std::string(text);
@@ -89,6 +92,7 @@ public:
 
 private:
     const Station& st_;
+    const StopSignal& stop_;
     std::string port_;
     const char* procedure_ = kUpgrade;
     uint32_t bytes_ = 0, total_ = 0;
@@ -96,14 +100,20 @@ private:
     Clock::time_point firstProgress_{}, lastEvent_{};
 };
 
-// One device's work on its own thread.
+// Opens the device for the first procedure, giving up when stop is requested.
+using JobOpener = std::function<bool(DeviceRecord&, const StopSignal& stop)>;
+
+// One device's work on its own thread. The thread follows the station's stop
+// signal and its own stop token: whoever destroys the job (also a
+// coordinator that unwinds) stops and joins it first.
 struct Job {
     std::string key;
-    DeviceOpener open;  // opens the device for the first procedure
-    std::thread thread;
+    JobOpener open;
     std::atomic<bool> done{false};
     bool passed = false;
     bool seen = false;
+    std::vector<HidDeviceInfo> devices;  // as each procedure opened the board
+    std::jthread thread;                 // last: it goes first
 };
 
 // A device with the package's IDs on that port (any port when key is empty)
@@ -111,15 +121,19 @@ struct Job {
 std::optional<std::pair<HidDeviceInfo, OpenProblem>> unopenable(const Station& st, const std::string& key) {
     for (const HidDeviceInfo& info : st.bus.enumerate()) {
         if (!hasPackageIds(info, st.tool.deviceIds) || (!key.empty() && portKey(info) != key)) continue;
-        OpenProblem problem = st.bus.openProblem(info.path);
-        if (!problem.reason.empty()) return std::make_pair(info, problem);
+        DeviceRecord record;
+        OpenProblem problem;
+        if (openOrSayWhy(st.bus, info, st.tool.deviceIds, record, problem) == DeviceCheck::OpenFailed) {
+            return std::make_pair(info, problem);
+        }
     }
     return std::nullopt;
 }
 
 // Polls the bus until a device on the port passes the checks, the deadline
 // passes or a stop is requested.
-bool searchPort(const Station& st, const std::string& key, Clock::time_point deadline, DeviceRecord& record) {
+bool searchPort(const Station& st, const std::string& key, Clock::time_point deadline, DeviceRecord& record,
+                const StopSignal& stop) {
     for (;;) {
         for (const HidDeviceInfo& info : st.bus.enumerate()) {
             if (portKey(info) == key && hasPackageIds(info, st.tool.deviceIds) &&
@@ -128,7 +142,7 @@ bool searchPort(const Station& st, const std::string& key, Clock::time_point dea
             }
         }
         const Clock::time_point now = Clock::now();
-        if (now >= deadline || st.stop.waitFor(std::min<Clock::duration>(st.timing.poll, deadline - now))) {
+        if (now >= deadline || stop.waitFor(std::min<Clock::duration>(st.timing.poll, deadline - now))) {
             return false;
         }
     }
@@ -138,7 +152,8 @@ bool searchPort(const Station& st, const std::string& key, Clock::time_point dea
 // on the same port. The watcher is a second handle on the device, opened
 // before the switch: its read fails the moment the device leaves the bus.
 bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo& before,
-                 std::unique_ptr<HidDevice>& watcher, Clock::time_point answered, DeviceRecord& record) {
+                 std::unique_ptr<HidDevice>& watcher, Clock::time_point answered, DeviceRecord& record,
+                 const StopSignal& stop) {
     const Clock::time_point stays = answered + switchDelayOf(st) + st.timing.leaveMargin;
     const Clock::time_point back = answered + switchDelayOf(st) + st.timing.returnMargin;
     bool left = false;
@@ -152,13 +167,13 @@ bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo&
         watcher.reset();
     } else {
         // No second handle: the node leaving the list is the sign.
-        while (!left && Clock::now() < stays && !st.stop.requested()) {
+        while (!left && Clock::now() < stays && !stop.requested()) {
             const auto list = st.bus.enumerate();
             left = std::none_of(list.begin(), list.end(), [&](const HidDeviceInfo& i) { return i.path == before.path; });
-            if (!left) st.stop.waitFor(st.timing.poll);
+            if (!left) stop.waitFor(st.timing.poll);
         }
     }
-    if (st.stop.requested()) return false;
+    if (stop.requested()) return false;
     if (!left) {
         for (const HidDeviceInfo& info : st.bus.enumerate()) {
             if (info.path == before.path) {
@@ -166,18 +181,21 @@ bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo&
             }
         }
     }
-    return searchPort(st, key, back, record);
+    return searchPort(st, key, back, record, stop);
 }
 
-void runDevice(const Station& st, Job& job) {
+void runDevice(const Station& st, Job& job, const StopSignal& stop) {
     DeviceConnection connection;
-    DeviceReporter reporter(st, job.key);
-    const ProcedureRun run{st.tool.firmware, st.tool.settings, connection, reporter, st.stop.flag()};
+    DeviceReporter reporter(st, stop, job.key);
+    const ProcedureRun run{st.tool.firmware, st.tool.settings, connection, reporter, stop};
     std::unique_ptr<HidDevice> watcher;
     HidDeviceInfo before;
 
-    const auto opened = [&](const DeviceRecord& record, const char* state) {
+    // Every handle the thread works with gives up its waits at a stop.
+    const auto opened = [&](DeviceRecord& record, const char* state) {
+        record.handle = stopAware(std::move(record.handle), stop);
         job.seen = true;
+        job.devices.push_back(record.info);
         if (job.key.empty()) {  // found by the window's search
             job.key = portKey(record.info);
             reporter.setPort(job.key);
@@ -192,8 +210,8 @@ void runDevice(const Station& st, Job& job) {
     };
     // Records the attempt and tells its result; true when it passed.
     const auto finish = [&](const char* procedure, AttemptResult& result, bool lastOne) {
-        const bool interrupted = st.stop.requested() && result.outcome != Outcome::Passed;
-        if (st.record) st.record->append({procedure, result, st.tool.firmware, st.toolName, interrupted});
+        const bool interrupted = stop.requested() && result.outcome != Outcome::Passed;
+        if (interrupted) result.failure = Failure::Interrupted;
         Event e = event(EventKind::Result, job.key);
         e.procedure = procedure;
         e.outcome = outcomeName(result.outcome, interrupted);
@@ -210,16 +228,19 @@ void runDevice(const Station& st, Job& job) {
                 job.seen = true;
                 e.device = problem->first;
                 e.problem = problem->second;
+                result.failure = Failure::OpenFailed;
             }
         }
+        e.failure = failureName(result.failure);
+        if (st.record) st.record->append({procedure, result, st.tool.firmware, st.toolName, interrupted, job.key});
         basic_logger->info("usb-iap-flash {} {} {}: {}", job.key, procedure, e.outcome, oneLine(e.text));
         st.output.emit(e);
         return passed;
     };
 
     const DeviceOpener first = [&](DeviceRecord& record) {
-        if (!job.open(record)) return false;
-        if (st.toBoot) watcher = st.bus.openPath(record.info.path);
+        if (!job.open(record, stop)) return false;
+        if (st.toBoot) watcher = stopAware(st.bus.openPath(record.info.path), stop);
         opened(record, st.toBoot ? "to-boot" : "upgrading");
         return true;
     };
@@ -232,7 +253,7 @@ void runDevice(const Station& st, Job& job) {
         if (!finish(kToBoot, switched, false)) return;
         emitState(st, job.key, "restarting");
         upgradeOpener = [&, answered](DeviceRecord& record) {
-            if (!awaitReturn(st, job.key, before, watcher, answered, record)) return false;
+            if (!awaitReturn(st, job.key, before, watcher, answered, record, stop)) return false;
             opened(record, "upgrading");
             return true;
         };
@@ -242,20 +263,22 @@ void runDevice(const Station& st, Job& job) {
     job.passed = finish(kUpgrade, upgraded, true);
 }
 
-std::unique_ptr<Job> startJob(const Station& st, std::string key, DeviceOpener open) {
+std::unique_ptr<Job> startJob(const Station& st, std::string key, JobOpener open) {
     auto job = std::make_unique<Job>();
     job->key = std::move(key);
     job->open = std::move(open);
     Job* raw = job.get();
-    raw->thread = std::thread([&st, raw] {
+    raw->thread = std::jthread([&st, raw](std::stop_token own) {
+        const StopSignal stop(std::move(own), st.stop);
         try {
-            runDevice(st, *raw);
+            runDevice(st, *raw, stop);
         } catch (const std::exception& e) {
             // Nothing below lets an exception out; should one come, the
             // device fails alone.
             Event r = event(EventKind::Result, raw->key);
             r.procedure = kUpgrade;
             r.outcome = "failed";
+            r.failure = failureName(Failure::Exception);
             r.text = e.what();
             r.final = true;
             st.output.emit(r);
@@ -267,9 +290,9 @@ std::unique_ptr<Job> startJob(const Station& st, std::string key, DeviceOpener o
 }
 
 // Hands a device that the coordinator opened over to the first procedure.
-DeviceOpener handOver(DeviceRecord record) {
+JobOpener handOver(DeviceRecord record) {
     auto held = std::make_shared<DeviceRecord>(std::move(record));
-    return [held](DeviceRecord& into) {
+    return [held](DeviceRecord& into, const StopSignal&) {
         if (!held->isOpen()) return false;
         into = std::move(*held);
         return true;
@@ -310,8 +333,8 @@ public:
     struct Look {
         std::vector<std::pair<std::string, DeviceRecord>> chosen;
         std::vector<Problem> problems;
-        std::set<std::string> present;  // ports with a device of the package's IDs
-        bool pending = false;           // a device is still in its grace time
+        std::map<std::string, HidDeviceInfo> present;  // ports with a device of the package's IDs
+        bool pending = false;                          // a device is still in its grace time
     };
 
     template <typename Wanted>
@@ -329,12 +352,13 @@ public:
         std::set<std::string> handled;
         for (const HidDeviceInfo& info : candidates) {
             const std::string key = portKey(info);
-            out.present.insert(key);
-            if (handled.count(key) || !wanted(key)) continue;
+            out.present.try_emplace(key, info);
+            if (handled.count(key) || !wanted(key, info)) continue;
             Seen& seen = paths_.try_emplace(info.path, Seen{now}).first->second;
             if (seen.judged) continue;
             DeviceRecord record;
-            const DeviceCheck check = openMatching(st.bus, info, st.tool.deviceIds, record);
+            OpenProblem problem;
+            const DeviceCheck check = openOrSayWhy(st.bus, info, st.tool.deviceIds, record, problem);
             if (check == DeviceCheck::Chosen) {
                 out.chosen.emplace_back(key, std::move(record));
                 handled.insert(key);
@@ -346,8 +370,6 @@ public:
             }
             seen.judged = true;
             if (check == DeviceCheck::OpenFailed) {
-                OpenProblem problem = st.bus.openProblem(info.path);
-                if (problem.reason.empty()) problem.reason = "cannot be opened";
                 out.problems.push_back({key, info, problem});
                 handled.insert(key);
             }
@@ -376,15 +398,31 @@ void tellProblem(const Station& st, const Scanner::Problem& p) {
     e.final = true;
     e.device = p.info;
     e.problem = p.problem;
+    e.failure = failureName(Failure::OpenFailed);
     basic_logger->info("usb-iap-flash {} {} cannot be opened: {}", p.key, p.info.path, p.problem.reason);
     if (st.record) {
         AttemptResult attempt;
         attempt.outcome = Outcome::OpenFailed;
+        attempt.failure = Failure::OpenFailed;
         attempt.text = e.text;
         attempt.start = std::chrono::system_clock::now();
-        st.record->append({e.procedure, attempt, st.tool.firmware, st.toolName});
+        st.record->append({e.procedure, attempt, st.tool.firmware, st.toolName, false, p.key});
     }
     st.output.emit(e);
+}
+
+// True when device is another board than the one a port's procedures
+// opened: it has the IDs of one of those devices and another serial number.
+// A board restarting into its application (other IDs) or a device without a
+// serial number is taken to be the same board.
+bool anotherBoard(const std::vector<HidDeviceInfo>& board, const HidDeviceInfo& device) {
+    for (const HidDeviceInfo& seen : board) {
+        if (seen.vendorId == device.vendorId && seen.productId == device.productId) {
+            return !seen.serialNumber.empty() && !device.serialNumber.empty() &&
+                   seen.serialNumber != device.serialNumber;
+        }
+    }
+    return false;
 }
 
 bool selected(const Station& st, const std::string& key) {
@@ -392,15 +430,6 @@ bool selected(const Station& st, const std::string& key) {
 }
 
 }  // namespace
-
-std::string portKey(const HidDeviceInfo& device) { return device.portChain.empty() ? device.path : device.portChain; }
-
-bool hasPackageIds(const HidDeviceInfo& device, const std::vector<DeviceIdEntry>& entries) {
-    uint16_t vid = 0, pid = 0;
-    if (!deviceVidPid(device, vid, pid)) return false;
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const DeviceIdEntry& e) { return e.vendorId == vid && e.productId == pid; });
-}
 
 int exitCodeOf(const Tally& tally) {
     if (tally.seen == 0) return 3;
@@ -411,8 +440,8 @@ Tally flashFirst(const Station& st, milliseconds wait) {
     // The window's search, inside the procedure; the port is known once the
     // device is found.
     std::vector<std::unique_ptr<Job>> jobs;
-    jobs.push_back(startJob(st, {}, [&st, wait](DeviceRecord& record) {
-        SearchDevice(st.bus, st.tool.deviceIds, static_cast<int>(wait.count()), record, st.stop.flag());
+    jobs.push_back(startJob(st, {}, [&st, wait](DeviceRecord& record, const StopSignal& stop) {
+        SearchDevice(st.bus, st.tool.deviceIds, static_cast<int>(wait.count()), record, stop);
         return record.isOpen();
     }));
     Tally tally;
@@ -427,8 +456,8 @@ Tally flashPorts(const Station& st, milliseconds wait) {
     for (const std::string& port : st.ports) {
         if (!started.insert(port).second) continue;
         emitState(st, port, "waiting");
-        jobs.push_back(startJob(st, port, [&st, port, deadline](DeviceRecord& record) {
-            return searchPort(st, port, deadline, record);
+        jobs.push_back(startJob(st, port, [&st, port, deadline](DeviceRecord& record, const StopSignal& stop) {
+            return searchPort(st, port, deadline, record, stop);
         }));
     }
     Tally tally;
@@ -443,7 +472,9 @@ Tally flashAll(const Station& st, milliseconds wait) {
     std::vector<std::unique_ptr<Job>> jobs;
     Tally tally;
     for (;;) {
-        Scanner::Look look = scanner.look(st, [&](const std::string& key) { return !taken.count(key) && selected(st, key); });
+        Scanner::Look look = scanner.look(st, [&](const std::string& key, const HidDeviceInfo&) {
+            return !taken.count(key) && selected(st, key);
+        });
         for (auto& [key, record] : look.chosen) {
             taken.insert(key);
             jobs.push_back(startJob(st, key, handOver(std::move(record))));
@@ -466,8 +497,9 @@ Tally runLine(const Station& st) {
     struct Slot {
         std::string state;
         std::unique_ptr<Job> job;
-        Clock::time_point until{};  // restarting: the board is back by then
-        bool away = false;          // restarting: the port was seen empty
+        Clock::time_point until{};          // restarting: the board is back by then
+        bool away = false;                  // restarting: the port was seen empty
+        std::vector<HidDeviceInfo> board;  // the last board, as its procedures opened it
     };
     std::map<std::string, Slot> slots;
     const auto setState = [&](const std::string& key, Slot& slot, const char* state) {
@@ -486,6 +518,7 @@ Tally runLine(const Station& st) {
             if (!slot.job || !slot.job->done.load()) continue;
             const bool passed = slot.job->passed;
             count(tally, *slot.job);
+            slot.board = std::move(slot.job->devices);
             slot.job.reset();
             if (passed) {
                 slot.until = now + switchDelayOf(st) + st.timing.returnMargin;
@@ -495,10 +528,13 @@ Tally runLine(const Station& st) {
                 setState(key, slot, "done");  // "waiting" below once the port is empty
             }
         }
-        Scanner::Look look = scanner.look(st, [&](const std::string& key) {
+        Scanner::Look look = scanner.look(st, [&](const std::string& key, const HidDeviceInfo& device) {
             if (!selected(st, key)) return false;
             auto it = slots.find(key);
-            return it == slots.end() || it->second.state == "waiting";
+            if (it == slots.end() || it->second.state == "waiting") return true;
+            // A board swapped in before the port was seen empty, told apart by its serial number.
+            const Slot& slot = it->second;
+            return !slot.job && anotherBoard(slot.board, device);
         });
         for (auto& [key, slot] : slots) {
             if (slot.job) continue;
@@ -533,21 +569,4 @@ Tally runLine(const Station& st) {
     return tally;
 }
 
-std::vector<ListedDevice> listDevices(DeviceBus& bus, const std::vector<DeviceIdEntry>& entries) {
-    std::vector<ListedDevice> out;
-    for (const HidDeviceInfo& info : bus.enumerate()) {
-        if (!hasPackageIds(info, entries)) continue;
-        DeviceRecord record;
-        const DeviceCheck check = openMatching(bus, info, entries, record);
-        if (check == DeviceCheck::Chosen) {
-            out.push_back({info, true, {}});
-        } else if (check == DeviceCheck::OpenFailed) {
-            OpenProblem problem = bus.openProblem(info.path);
-            if (problem.reason.empty()) problem.reason = "cannot be opened";
-            out.push_back({info, false, problem});
-        }
-    }
-    return out;
-}
-
-}  // namespace iap::flash
+}  // namespace iap::station

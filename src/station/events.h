@@ -1,6 +1,6 @@
 // What the station tells while it works, one event at a time, and the
 // outputs that show it: JSON lines, plain lines, or the live board of a
-// terminal (outputs.h).
+// terminal (usb-iap-flash's outputs.h).
 #pragma once
 
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include "link/device_bus.h"
 
-namespace iap::flash {
+namespace iap::station {
 
 enum class EventKind {
     Found,     // a device was opened for a procedure (list: a device was seen)
@@ -18,6 +18,7 @@ enum class EventKind {
     Progress,  // payload bytes the device has accepted; at most one per progress interval
     Result,    // a procedure ended on a device
     Summary,   // the run ended
+    Warning,   // something the user should know (the log's folder, a record not written)
 };
 
 struct Event {
@@ -29,9 +30,10 @@ struct Event {
     std::string procedure;  // "upgrade" or "to-boot"
     HidDeviceInfo device;   // Found, Result (empty when none was opened)
     // State: the state; Stage: the status text; Result: the text the user
-    // sees ("PASS", an error text, "interrupted").
+    // sees ("PASS", an error text, "interrupted"); Warning: the warning.
     std::string text;
     std::string outcome;    // Result: the upgrade record's outcome word
+    std::string failure;    // Result: what made it fail (failureName); empty when it passed
     bool final = false;     // Result: the device's last result in this run
     int32_t status = -1;    // Result: the last status code; -1 when no device answered
     uint32_t bytes = 0;     // Progress, Result: payload bytes accepted
@@ -56,4 +58,4 @@ public:
     virtual void finish() {}
 };
 
-}  // namespace iap::flash
+}  // namespace iap::station
