@@ -16,7 +16,9 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isWordChar(char c) { return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool allOf(std::string_view text, bool (*ok)(char)) { return !text.empty() && std::all_of(text.begin(), text.end(), ok); }
+bool allOf(std::string_view text, bool (*ok)(char)) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), ok);
+}
 
 // The "."-separated parts of text, none empty: the first of ok chars first, the others of rest.
 bool dotted(std::string_view text, bool (*first)(char), bool (*rest)(char)) {

@@ -1,11 +1,14 @@
 // The USB port chain of a Windows HID device (a hidapi path is the path of
 // the device's HID interface), from the location paths of the USB node
-// above it, through the configuration manager (cfgmgr32.dll). A step the
-// system cannot take (Wine 8 models no USB parent: its CM_Get_Parent finds
-// none) leaves the port unknown.
+// above it: SetupAPI finds the device of the interface, the configuration
+// manager (cfgmgr32.dll) its parent and the parent's location paths; every
+// call is there since Windows Vista. A step the system cannot take leaves
+// the port unknown: Wine 8's SetupDiOpenDeviceInterfaceW and CM_Get_Parent
+// are stubs (Wine models no USB parent).
 #include <windows.h>
-// After windows.h, whose types it uses.
+// After windows.h, whose types they use.
 #include <cfgmgr32.h>
+#include <setupapi.h>
 
 #include <cwchar>
 #include <string>
@@ -15,52 +18,67 @@
 #include "link/hid_node.h"
 #include "link/usb_location.h"
 
-// cfgmgr32.dll has it since Windows 8; mingw's cfgmgr32.h does not declare it.
-extern "C" CONFIGRET WINAPI CM_Get_Device_Interface_PropertyW(LPCWSTR path, const DEVPROPKEY* key,
-                                                              DEVPROPTYPE* type, PBYTE buffer, PULONG size,
-                                                              ULONG flags);
-
 namespace iap {
 namespace {
 
-// devpkey.h's DEVPKEY_Device_InstanceId and DEVPKEY_Device_LocationPaths.
-const DEVPROPKEY kInstanceId = {{0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
+// devpkey.h's DEVPKEY_Device_LocationPaths.
 const DEVPROPKEY kLocationPaths = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 37};
 
-// A string or string-list property through get(type, buffer, size), always
-// ending in two NULs; empty when the system has none of that type.
-template <typename Get>
-std::vector<wchar_t> wideProperty(DEVPROPTYPE wanted, Get get) {
+// The device node of an interface path; false when the system cannot tell.
+// The node stays valid while the set lives.
+bool deviceOfInterface(HDEVINFO set, const std::wstring& path, DEVINST& node) {
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof iface;
+    if (!SetupDiOpenDeviceInterfaceW(set, path.c_str(), 0, &iface)) return false;
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
+    std::vector<DWORD> buffer(size / sizeof(DWORD) + 1);  // aligned as the structure wants
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof *detail;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, size, nullptr, &device)) return false;
+    node = device.DevInst;
+    return true;
+}
+
+// The location paths of a device node; empty when it has none.
+std::vector<std::string> locationPaths(DEVINST node) {
     DEVPROPTYPE type = 0;
     ULONG size = 0;
-    if (get(&type, nullptr, &size) != CR_BUFFER_SMALL || type != wanted || size == 0) return {};
-    std::vector<wchar_t> text(size / sizeof(wchar_t) + 2, L'\0');
-    if (get(&type, reinterpret_cast<PBYTE>(text.data()), &size) != CR_SUCCESS || type != wanted) return {};
-    return text;
+    if (CM_Get_DevNode_PropertyW(node, &kLocationPaths, &type, nullptr, &size, 0) != CR_BUFFER_SMALL ||
+        type != DEVPROP_TYPE_STRING_LIST || size == 0) {
+        return {};
+    }
+    // Two NULs more than asked for: the list ends within the buffer whatever the system wrote.
+    std::vector<wchar_t> list(size / sizeof(wchar_t) + 2, L'\0');
+    if (CM_Get_DevNode_PropertyW(node, &kLocationPaths, &type, reinterpret_cast<PBYTE>(list.data()), &size, 0) !=
+            CR_SUCCESS ||
+        type != DEVPROP_TYPE_STRING_LIST) {
+        return {};
+    }
+    std::vector<std::string> paths;
+    for (size_t at = 0; at < list.size() && list[at] != L'\0'; at += std::wcslen(&list[at]) + 1) {
+        paths.push_back(utf8FromWide(&list[at]));
+    }
+    return paths;
 }
 
 }  // namespace
 
 std::string hidNodePortChain(const std::string& path) {
-    const std::wstring interfacePath = wideFromUtf8(path);
-    std::vector<wchar_t> instanceId = wideProperty(DEVPROP_TYPE_STRING, [&](DEVPROPTYPE* t, PBYTE b, PULONG s) {
-        return CM_Get_Device_Interface_PropertyW(interfacePath.c_str(), &kInstanceId, t, b, s, 0);
-    });
+    const HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return {};
     DEVINST hid = 0, usb = 0;
-    if (instanceId.empty() || CM_Locate_DevNodeW(&hid, instanceId.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS ||
-        CM_Get_Parent(&usb, hid, 0) != CR_SUCCESS) {
-        return {};
-    }
+    std::string chain;
     // The parent is the USB device, or the interface of a composite device,
     // whose paths are its device's with "#USBMI(n)" added.
-    const std::vector<wchar_t> list = wideProperty(DEVPROP_TYPE_STRING_LIST, [&](DEVPROPTYPE* t, PBYTE b, PULONG s) {
-        return CM_Get_DevNode_PropertyW(usb, &kLocationPaths, t, b, s, 0);
-    });
-    std::vector<std::string> paths;
-    for (size_t at = 0; at < list.size() && list[at] != L'\0'; at += std::wcslen(&list[at]) + 1) {
-        paths.push_back(utf8FromWide(&list[at]));
+    if (deviceOfInterface(set, wideFromUtf8(path), hid) && CM_Get_Parent(&usb, hid, 0) == CR_SUCCESS) {
+        chain = portChainFromLocationPaths(locationPaths(usb));
     }
-    return portChainFromLocationPaths(paths);
+    SetupDiDestroyDeviceInfoList(set);
+    return chain;
 }
 
 }  // namespace iap
