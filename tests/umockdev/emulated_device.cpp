@@ -150,6 +150,15 @@ void EmulatedDevice::replug() {
     }
 }
 
+void EmulatedDevice::unplug() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node_ != nullptr) {
+        bed_.unplug(*node_);
+        node_ = nullptr;
+        changed_.notify_all();
+    }
+}
+
 bool EmulatedDevice::waitForMode(sim::Mode mode, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [&] {

@@ -52,6 +52,9 @@ public:
 
     // Plugs the device again (a new node) in its mode after it vanished.
     void replug();
+    // The device leaves the bus until replug(); a restart under way is
+    // dropped.
+    void unplug();
 
     // Waits until the device is present in mode, after any pending restart.
     bool waitForMode(sim::Mode mode, std::chrono::milliseconds limit);

@@ -38,9 +38,9 @@ using Responder = std::function<std::vector<Report>(const uint8_t* data, size_t 
 
 class FakeHidraw {
 public:
-    // masterFd: the PTY master that the testbed made for nodePath.
-    FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> reportDescriptor,
-               Responder responder);
+    // The handler exists from here on; the PTY comes later (bindMaster), so
+    // that the testbed can attach the handler before it announces the node.
+    FakeHidraw(std::string nodePath, std::vector<uint8_t> reportDescriptor, Responder responder);
     ~FakeHidraw();
     FakeHidraw(const FakeHidraw&) = delete;
     FakeHidraw& operator=(const FakeHidraw&) = delete;
@@ -49,6 +49,9 @@ public:
     // The PTY's real device number, which fstat() on the client's fd shows.
     unsigned long rdev() const { return rdev_; }
     UMockdevIoctlBase* handler() const { return handler_; }
+    // masterFd: the PTY master that the testbed made for nodePath. Reports
+    // queued before it are announced on it at once.
+    void bindMaster(int masterFd);
 
     // Queues one input report for the client (any thread).
     void deliver(Report report);
@@ -66,11 +69,13 @@ private:
     void handleIoctl(UMockdevIoctlClient* client);
     void handleRead(UMockdevIoctlClient* client);
     void handleWrite(UMockdevIoctlClient* client);
+    // Closes the master side in place once it is bound; lock held.
+    void closeMasterLocked();
     // Completes client's read with report; lock held.
     void completeRead(UMockdevIoctlClient* client, const Report& report);
 
     const std::string nodePath_;
-    int masterFd_;
+    int masterFd_ = -1;
     int peerFd_ = -1;  // our own end of the slave side, to take readiness bytes back
     unsigned long rdev_ = 0;
     const std::vector<uint8_t> descriptor_;
