@@ -20,6 +20,11 @@
 //   wait boot|app|absent S   wait up to S seconds for that mode, or absence
 //   state                    "ok mode=.. pid=.. bcd=.. passed=.. plugs=.."
 //   flash FILE               compare the flash with FILE's bytes
+//   wine                     the devices added from now on answer 1 ms after
+//                            an output report; the testbed in Wine mode
+//                            (Testbed::setWineMode)
+//   settle S                 wait up to S seconds until no device restarts:
+//                            "ok N", N the devices (of add) plugged
 //   clear                    every device leaves; the next one added is 0
 // The exit code is the script's.
 #include <fcntl.h>
@@ -68,14 +73,32 @@ public:
             std::snprintf(serial, sizeof serial, "SIM%04u", ++serials_);
             config.serialNumber = serial;
             devices_.push_back(std::make_unique<EmulatedDevice>(bed_, config, 0.2));
+            devices_.back()->setReplyLatency(replyLatency_);
             return "ok " + std::to_string(devices_.size() - 1) + " " + devices_.back()->state().node;
         }
         if (cmd == "add-wrong") {
             UsbHidIdentity id;
             id.productId = kBootProductId;
             id.reportDescriptor = word == "page" ? descriptorWithUsagePage(0xFF01) : sim::vendorDescriptor(0x02);
+            bed_.awaitChange(false);
             wrong_.push_back(&bed_.plug(id, nullptr));
             return "ok " + wrong_.back()->nodePath();
+        }
+        if (cmd == "wine") {
+            // For clients under Wine (e2e_lib.sh).
+            replyLatency_ = std::chrono::microseconds(1000);
+            bed_.setWineMode(true);
+            return "ok";
+        }
+        if (cmd == "settle") {
+            // Every device at rest: "ok N" with the number plugged.
+            const auto limit = std::chrono::milliseconds(static_cast<long>(std::stod(word) * 1000));
+            size_t present = 0;
+            for (auto& device : devices_) {
+                if (!device->waitForRest(limit)) return "fail timed out; " + state(*device);
+                present += device->state().node.empty() ? 0 : 1;
+            }
+            return "ok " + std::to_string(present);
         }
         if (cmd == "clear") {
             stop();
@@ -126,7 +149,10 @@ public:
 
     void stop() {
         devices_.clear();
-        for (FakeHidraw* node : wrong_) bed_.unplug(*node);
+        for (FakeHidraw* node : wrong_) {
+            bed_.awaitChange(true);
+            bed_.unplug(*node);
+        }
         wrong_.clear();
     }
 
@@ -144,6 +170,7 @@ private:
     std::vector<std::unique_ptr<EmulatedDevice>> devices_;
     std::vector<FakeHidraw*> wrong_;  // the devices of add-wrong
     unsigned serials_ = 0;
+    std::chrono::microseconds replyLatency_{0};
 };
 
 void writeLine(int fd, const std::string& line) {

@@ -42,6 +42,17 @@ start_wine_session() {
     fi
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
+    # Wine 8's HID class driver can leave a report unread when it arrives
+    # just as a read starts (pdo_read looks at the queue, then queues the
+    # read, without a lock over both): the devices answer 1 ms after each
+    # output report, as an interrupt endpoint does, not while it is written.
+    # winebus reads a node that reports POLLHUP again and again, holding its
+    # lock, until it hears of the removal: under Wine an unplug leaves poll()
+    # silent, and the programs see it as Windows reports it, by the removal.
+    # winebus unlinks a removed device from its list twice: a device plugged
+    # or unplugged in between is lost or comes back, so the testbed spaces
+    # the changes after an unplug (Testbed::setWineMode).
+    umock wine
     # A program that waits for its input keeps the session (and winebus) up
     # between the programs of the scenarios.
     mkfifo "$WORK/session.fifo"

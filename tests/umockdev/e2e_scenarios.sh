@@ -44,11 +44,12 @@ make_tools() {
 
 # flash ARGS...: usb-iap-flash with the flash tool in the testbed; standard
 # output (LF line ends) in out.txt, standard error in err.txt, exit code in
-# FLASH_RC.
+# FLASH_RC. FLASH_OUT names another file for the output.
 flash() {
+    local out=${FLASH_OUT:-out.txt}
     FLASH_RC=0
     in_testbed "${RUN_EXE[@]}" "$WORK/flash$EXE" "$1" "$WORK/flash$EXE" "${@:2}" >raw.txt 2>err.txt || FLASH_RC=$?
-    tr -d '\r' <raw.txt >out.txt
+    tr -d '\r' <raw.txt >"$out"
 }
 
 # wait_listed COUNT [PID]: until usb-iap-flash lists COUNT devices ready to
@@ -57,12 +58,12 @@ flash() {
 wait_listed() {
     local deadline=$((SECONDS + 60)) n
     while [ $SECONDS -lt $deadline ]; do
-        flash list --json
-        n=$(jq -s --arg pid "${2:-}" '[.[] | select(.event == "found" and .ready and ($pid == "" or .pid == $pid))] | length' out.txt)
+        FLASH_OUT=list.txt flash list --json
+        n=$(jq -s --arg pid "${2:-}" '[.[] | select(.event == "found" and .ready and ($pid == "" or .pid == $pid))] | length' list.txt)
         [ "$n" -eq "$1" ] && return 0
         sleep 0.2
     done
-    fail "usb-iap-flash lists $n devices, not $1: $(cat out.txt err.txt)"
+    fail "usb-iap-flash lists $n devices${2:+ of product $2}, not $1: $(cat list.txt err.txt)"
 }
 
 # Progress of the last upgrade, from the log.
@@ -200,6 +201,7 @@ scenario_autostart() {
     wait_log "e.message.c_str().PASS" 2 90
     umock flash "$WORK/payload.bin"
     umock wait app 10
+    wait_listed 1 5678  # taken by Windows before it leaves (see the run below)
     umock unplug
     umock add boot
     wait_log "e.message.c_str().PASS" 4 90
@@ -264,8 +266,12 @@ for name in "$@"; do
     cd "$WORK/$name"
     LOG="$WORK/$name/basic-log.txt"
     "scenario_$name"
+    # Wine 8 mishandles a device removed before its HID device has started
+    # (a later device can take its freed objects and never start): the
+    # devices leave only once the programs can open every one of them.
+    umock settle 10
+    wait_listed "${UMOCK_REPLY#ok }"
     umock clear
-    # Under Wine the devices leave once the HID class driver has seen it.
     wait_listed 0
     echo "scenario $name passed on $PLATFORM in $((SECONDS - started)) s"
 done

@@ -176,10 +176,9 @@ void FakeHidraw::deliver(Report report) {
     if (masterFd_ >= 0) (void)::write(masterFd_, &kReadyByte, 1);
 }
 
-void FakeHidraw::hangUp() {
-    std::lock_guard<std::mutex> lock(mutex_);
+bool FakeHidraw::goneLocked() {
     if (gone_) {
-        return;
+        return false;
     }
     gone_ = true;
     pending_.clear();
@@ -188,7 +187,21 @@ void FakeHidraw::hangUp() {
         g_object_unref(client);
     }
     waitingReaders_.clear();
-    closeMasterLocked();
+    return true;
+}
+
+void FakeHidraw::hangUp() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (goneLocked()) closeMasterLocked();
+}
+
+void FakeHidraw::hangUpQuietly() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!goneLocked() || peerFd_ < 0) return;
+    // Takes back the readiness of reports no one will read.
+    char ready[64];
+    while (::read(peerFd_, ready, sizeof ready) > 0) {
+    }
 }
 
 void FakeHidraw::closeMasterLocked() {

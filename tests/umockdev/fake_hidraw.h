@@ -10,6 +10,9 @@
 // the client's poll() wakes up exactly when a report waits. After hangUp()
 // the master side is closed (poll reports POLLHUP), reads fail with EIO and
 // writes and ioctls with ENODEV, as on an unplugged hidraw device.
+// hangUpQuietly() fails them the same way but leaves poll() silent: a
+// client that reads on POLLHUP until it hears of the removal (Wine's
+// winebus, holding its device lock) would spin on the node.
 //
 // All handlers run on umockdev's own thread and never wait for a client: a
 // blocking read without a report is completed later, when one arrives or the
@@ -57,6 +60,7 @@ public:
     void deliver(Report report);
     // The device is gone (any thread; idempotent).
     void hangUp();
+    void hangUpQuietly();
     // hangUp(), then waits until no responder call runs any more: after it
     // the responder's owner may go. Not with a lock held that the responder
     // takes.
@@ -69,6 +73,9 @@ private:
     void handleIoctl(UMockdevIoctlClient* client);
     void handleRead(UMockdevIoctlClient* client);
     void handleWrite(UMockdevIoctlClient* client);
+    // Marks the node gone and ends waiting reads; lock held. False when it
+    // was gone already.
+    bool goneLocked();
     // Closes the master side in place once it is bound; lock held.
     void closeMasterLocked();
     // Completes client's read with report; lock held.

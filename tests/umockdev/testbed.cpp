@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace iap::umock {
 namespace {
@@ -136,6 +137,25 @@ Testbed::Testbed() {
     }
     bed_ = umockdev_testbed_new();
 }
+
+void Testbed::setWineMode(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wine_ = on;
+}
+
+std::chrono::steady_clock::time_point Testbed::reserveChange(bool unplug) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!wine_) return now;
+    }
+    std::lock_guard<std::mutex> lock(changeMutex_);
+    const auto at = std::max(now, nextChange_);
+    nextChange_ = unplug ? at + kWineRemovalGap : at;
+    return at;
+}
+
+void Testbed::awaitChange(bool unplug) { std::this_thread::sleep_until(reserveChange(unplug)); }
 
 Testbed::~Testbed() {
     {
@@ -261,7 +281,11 @@ void Testbed::unplug(FakeHidraw& node) {
     plugged_.erase(it);
     // The PTY's number is free for the next node once the master closes.
     const std::string map = ptyMapEntry(node);
-    node.hangUp();
+    if (wine_) {
+        node.hangUpQuietly();
+    } else {
+        node.hangUp();
+    }
     if (!map.empty()) {
         ::unlink(map.c_str());
     }
