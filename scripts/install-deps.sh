@@ -18,8 +18,8 @@ PACKAGES=(
   fonts-liberation
   # device access
   libhidapi-dev libusb-1.0-0-dev
-  # real HID/USB stack under test
-  umockdev libumockdev-dev
+  # real HID/USB stack under test (libudev: a client that watches uevents)
+  umockdev libumockdev-dev libudev-dev
   # GUI tests: virtual display, clicks, screenshots
   xvfb xauth xdotool x11-utils imagemagick libx11-dev
   # the upgrade record read with a real CSV reader

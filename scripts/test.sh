@@ -85,7 +85,7 @@ run_ctest fuzz build/fuzz -L fuzz
 # the build machine's, and the GUI scenarios of tests/gui on the demo .exe.
 echo "== Windows build (mingw-w64), tests under Wine"
 JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON -DIAP_PACKAGE_BUILD=ON
-require_labels windows build/win win win_gui
+require_labels windows build/win win win_gui win_device
 run_ctest windows build/win -L win
 
 # --- release packages (tests/release/release_test.sh) --------------------------

@@ -3,7 +3,9 @@
 # (ctest -L win): under Wine on a private Xvfb (tests/win/run-wine.sh, Wine
 # prefix BUILD_DIR/wineprefix) the smoke program, the GL loader tests, the
 # tool's Windows pieces, usb-iap-pack.exe against the build machine's
-# generator and the GUI scenarios of tests/gui on the demo .exe; and the
+# generator, the GUI scenarios of tests/gui on the demo .exe, and the device
+# scenarios of tests/umockdev on the tool and usb-iap-flash .exe against the
+# emulated bootloader; and the
 # checks that the executables import only system DLLs and that the tool
 # stays under 5 MB.
 #

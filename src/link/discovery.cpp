@@ -1,6 +1,7 @@
 #include "link/discovery.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "link/descriptor.h"
@@ -28,24 +29,28 @@ uint16_t hexAfter(const std::string& path, size_t start) {
     return value;
 }
 
-bool containsNoCase(const std::string& text, const char* token) {
-    for (size_t i = 0; i + 4 <= text.size(); ++i) {
-        bool same = true;
-        for (size_t k = 0; k < 4 && same; ++k) {
+// The first position of token (upper-case letters) in text, compared without
+// regard to case; npos when absent.
+size_t findNoCase(const std::string& text, const char* token) {
+    const size_t n = std::strlen(token);
+    for (size_t i = 0; i + n <= text.size(); ++i) {
+        size_t k = 0;
+        for (; k < n; ++k) {
             char c = text[i + k];
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            same = c == token[k];
+            if (c != token[k]) break;
         }
-        if (same) return true;
+        if (k == n) return i;
     }
-    return false;
+    return std::string::npos;
 }
 
 }  // namespace
 
 bool pathVidPid(const std::string& path, uint16_t& vid, uint16_t& pid) {
-    const size_t v = path.find("VID_");
-    const size_t p = path.find("PID_");
+    // Windows gives "\\?\hid#vid_1234&pid_5679#...", in lower case.
+    const size_t v = findNoCase(path, "VID_");
+    const size_t p = findNoCase(path, "PID_");
     if (v == std::string::npos || p == std::string::npos) {
         return false;
     }
@@ -58,8 +63,9 @@ bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid) {
     if (pathVidPid(device.path, vid, pid)) {
         return true;
     }
-    if (containsNoCase(device.path, "VID_") || containsNoCase(device.path, "PID_")) {
-        return false;  // a token-carrying path without the proper tokens
+    if (findNoCase(device.path, "VID_") != std::string::npos ||
+        findNoCase(device.path, "PID_") != std::string::npos) {
+        return false;  // a path with one token and not the other
     }
     vid = device.vendorId;
     pid = device.productId;

@@ -3,10 +3,11 @@
 // ID of its report descriptor, and opens it.
 //
 // Vendor and product IDs: a path that carries the "VID_" and "PID_" tokens
-// (Windows) is judged by those tokens alone, case-sensitively; a path with
-// only lower-case "vid_"/"pid_" tokens, or only one of the two, does not
-// match. A path with no such token at all (Linux hidraw: "/dev/hidraw3")
-// is judged by the vendor and product IDs of the enumeration record.
+// (Windows) is judged by those tokens alone, compared without regard to
+// case, as Windows writes them in lower case ("\\?\hid#vid_1234&pid_5679#...");
+// a path with only one of the two does not match. A path with no such token
+// at all (Linux hidraw: "/dev/hidraw3") is judged by the vendor and product
+// IDs of the enumeration record.
 #pragma once
 
 #include <chrono>
@@ -25,13 +26,14 @@ namespace iap {
 inline constexpr uint16_t kVendorUsagePage = 0xFF00;
 inline constexpr int kSearchPollMs = 500;
 
-// Reads the four characters after the first "VID_" and the first "PID_" as
+// Reads the four characters after the first "VID_" and the first "PID_",
+// each token compared without regard to case ("vid_", "Pid_"), as
 // hexadecimal (a non-hex character or the end of the path counts as 0).
-// False when the path lacks either token (case-sensitive).
+// False when the path lacks either token.
 bool pathVidPid(const std::string& path, uint16_t& vid, uint16_t& pid);
 
 // The vendor and product IDs of an enumerated device under the rule above;
-// false when the path carries only partial or lower-case tokens.
+// false when the path carries one token without the other.
 bool deviceVidPid(const HidDeviceInfo& device, uint16_t& vid, uint16_t& pid);
 
 // How the checks of one device against one entry ended, in their order.

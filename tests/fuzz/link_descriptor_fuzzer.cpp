@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint16_t vid = 0;
     uint16_t pid = 0;
     const std::string path(reinterpret_cast<const char*>(data), size);
-    if (iap::pathVidPid(path, vid, pid) && path.find("VID_") == std::string::npos) __builtin_trap();
+    std::string upper = path;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    if (iap::pathVidPid(path, vid, pid) && upper.find("VID_") == std::string::npos) __builtin_trap();
     iap::HidDeviceInfo info{path, 1, 2, 0};
     (void)iap::deviceVidPid(info, vid, pid);
     return 0;

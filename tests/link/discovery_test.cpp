@@ -72,8 +72,11 @@ TEST(PathTokens, HexAfterTheTokensOrTheEnumerationRecord) {
         {"\\\\?\\hid#VID_1A2b&PID_00fF#7&1&0&0000#{4d1e}", true, 0x1A2B, 0x00FF},
         {"VID_12G4&PID_12", true, 0x1204, 0x1200},             // G and the end count 0
         {"PID_0001 VID_0002 VID_0003", true, 0x0002, 0x0001},  // first occurrence
-        {"\\\\?\\hid#vid_1234&pid_5679#0", false, 0, 0},       // lower-case tokens
-        {"\\\\?\\hid#VID_1234&Pid_5679#0", false, 0, 0},
+        // Windows' own paths carry the tokens in lower case.
+        {"\\\\?\\hid#vid_046d&pid_c534&mi_01&col01#7&383a3a17&0&0000#{4d1e}", true, 0x046D, 0xC534},
+        {"\\\\?\\hid#VID_1234&Pid_5679#0", true, 0x1234, 0x5679},
+        {"\\\\?\\hid#vid_1234&pi_5679#0", false, 0, 0},  // one token without the other
+        {"\\\\?\\hid#PID_5679#0", false, 0, 0},
         {"/dev/hidraw3", true, 0x1234, 0x5679},  // no token: the record's IDs
     };
     for (const auto& c : cases) {
@@ -110,13 +113,14 @@ TEST(Discovery, MatchRulesCloseEveryCandidateNotChosen) {
     EXPECT_FALSE(match(0, entry(0x0001, 0x02)));          // report ID differs: opened, closed again
     EXPECT_FALSE(match(0, entry(0x0001, 0x01, 0x1235)));  // vendor ID differs: not even opened
     EXPECT_EQ(good->openCount(), 2u);
-    EXPECT_FALSE(match(1, entry(0x0003)));  // lower-case tokens
-    EXPECT_EQ(lower->openCount(), 0u);
+    EXPECT_TRUE(match(1, entry(0x0003)));          // lower-case tokens
+    EXPECT_FALSE(match(1, entry(0x0003, 0x01, 0x1235)));  // their vendor ID read and compared
+    EXPECT_EQ(lower->openCount(), 1u);
     EXPECT_TRUE(match(2, entry(0x0004)));  // upper-case tokens
     for (size_t i = 3; i < list.size(); ++i) EXPECT_FALSE(match(i, entry(static_cast<uint16_t>(i + 2)))) << i;
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "reportId: 0001\nusage: FF00\nreportId: 0001\nusage: FF00\nreportId: 0001\nusage: FF00\n"
-              "reportId: 0001\nusage: 0001\n");
+              "reportId: 0001\nusage: FF00\nreportId: 0001\nusage: 0001\n");
     for (const auto& d : bus.devices()) EXPECT_EQ(d->openHandles(), 0u);
 }
 

@@ -6,15 +6,26 @@
 // umockdev's thread while the script runs.
 //
 // The script sends one command line to fd 3 and reads the answer, which
-// starts with "ok" or "fail", from fd 4:
-//   add boot|app [BCD]       the emulated device, in its bootloader or app
+// starts with "ok" or "fail", from fd 4. Device commands act on the device
+// added last, or on device K (0-based, in the order added) after "on K":
+//   add boot|app [BCD]       another emulated device, in its bootloader or
+//                            app, on a port of its own, with a serial number
+//                            of its own (SIM0001, ...): "ok K /dev/hidrawN"
 //   add-wrong page|report    a device with the bootloader's IDs but usage
 //                            page 0xFF01, or report ID 0x02
-//   fault N                  the device vanishes at the N-th data block
+//   fault N                  the device vanishes at data block N (from 0)
+//   status N CODE            data block N is answered with status CODE (hex)
+//   unplug                   the device leaves (until replug)
 //   replug                   plug it again (a new node)
 //   wait boot|app|absent S   wait up to S seconds for that mode, or absence
 //   state                    "ok mode=.. pid=.. bcd=.. passed=.. plugs=.."
 //   flash FILE               compare the flash with FILE's bytes
+//   wine                     the devices added from now on answer 1 ms after
+//                            an output report; the testbed in Wine mode
+//                            (Testbed::setWineMode)
+//   settle S                 wait up to S seconds until no device restarts:
+//                            "ok N", N the devices (of add) plugged
+//   clear                    every device leaves; the next one added is 0
 // The exit code is the script's.
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -46,45 +57,88 @@ public:
     std::string handle(const std::string& line) {
         std::istringstream in(line);
         std::string cmd, word;
-        in >> cmd >> word;
+        in >> cmd;
+        size_t index = devices_.size() - 1;
+        if (cmd == "on") in >> index >> cmd;
+        in >> word;
         if (cmd == "add") {
             unsigned bcd = 0x0100;
             in >> std::hex >> bcd;
-            if (device_) return "fail device exists";
             const sim::Mode mode = word == "app" ? sim::Mode::Application : sim::Mode::Bootloader;
-            device_ = std::make_unique<EmulatedDevice>(bed_, deviceConfig(mode, static_cast<uint16_t>(bcd)), 0.2);
-            return "ok " + device_->state().node;
+            sim::BootloaderConfig config = deviceConfig(mode, static_cast<uint16_t>(bcd));
+            // A serial number of its own, as real boards have: Wine names a
+            // device by it, and a device that takes the name of one just
+            // removed can meet that one's leftovers.
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "SIM%04u", ++serials_);
+            config.serialNumber = serial;
+            devices_.push_back(std::make_unique<EmulatedDevice>(bed_, config, 0.2));
+            devices_.back()->setReplyLatency(replyLatency_);
+            return "ok " + std::to_string(devices_.size() - 1) + " " + devices_.back()->state().node;
         }
         if (cmd == "add-wrong") {
             UsbHidIdentity id;
             id.productId = kBootProductId;
             id.reportDescriptor = word == "page" ? descriptorWithUsagePage(0xFF01) : sim::vendorDescriptor(0x02);
-            return "ok " + bed_.plug(id, nullptr).nodePath();
+            bed_.awaitChange(false);
+            wrong_.push_back(&bed_.plug(id, nullptr));
+            return "ok " + wrong_.back()->nodePath();
         }
-        if (!device_) return "fail no device";
+        if (cmd == "wine") {
+            // For clients under Wine (e2e_lib.sh).
+            replyLatency_ = std::chrono::microseconds(1000);
+            bed_.setWineMode(true);
+            return "ok";
+        }
+        if (cmd == "settle") {
+            // Every device at rest: "ok N" with the number plugged.
+            const auto limit = std::chrono::milliseconds(static_cast<long>(std::stod(word) * 1000));
+            size_t present = 0;
+            for (auto& device : devices_) {
+                if (!device->waitForRest(limit)) return "fail timed out; " + state(*device);
+                present += device->state().node.empty() ? 0 : 1;
+            }
+            return "ok " + std::to_string(present);
+        }
+        if (cmd == "clear") {
+            stop();
+            return "ok";
+        }
+        if (index >= devices_.size()) return "fail no such device";
+        EmulatedDevice& device = *devices_[index];
         if (cmd == "fault") {
-            device_->addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, std::stoi(word)));
+            device.addFault(sim::Fault::atCommand(sim::FaultKind::Disconnect, 0xA1, std::stoi(word)));
+            return "ok";
+        }
+        if (cmd == "status") {
+            unsigned code = 0;
+            in >> std::hex >> code;
+            device.addFault(sim::Fault::statusAt(0xA1, static_cast<uint8_t>(code), std::stoi(word)));
+            return "ok";
+        }
+        if (cmd == "unplug") {
+            device.unplug();
             return "ok";
         }
         if (cmd == "replug") {
-            device_->replug();
-            return "ok " + device_->state().node;
+            device.replug();
+            return "ok " + device.state().node;
         }
         if (cmd == "wait") {
             double seconds = 0;
             in >> seconds;
             const auto limit = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-            const bool ok = word == "absent" ? device_->waitForAbsence(limit)
-                                             : device_->waitForMode(word == "app" ? sim::Mode::Application
-                                                                                  : sim::Mode::Bootloader,
-                                                                    limit);
-            return ok ? "ok" : "fail timed out; " + state();
+            const bool ok = word == "absent" ? device.waitForAbsence(limit)
+                                             : device.waitForMode(word == "app" ? sim::Mode::Application
+                                                                                : sim::Mode::Bootloader,
+                                                                  limit);
+            return ok ? "ok" : "fail timed out; " + state(device);
         }
-        if (cmd == "state") return "ok " + state();
+        if (cmd == "state") return "ok " + state(device);
         if (cmd == "flash") {
             std::ifstream file(word, std::ios::binary);
             const std::vector<uint8_t> want((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            const std::vector<uint8_t> flash = device_->state().flash;
+            const std::vector<uint8_t> flash = device.state().flash;
             if (want.empty() || flash.size() < want.size()) return "fail bad payload file";
             const auto diff = std::mismatch(want.begin(), want.end(), flash.begin()).first - want.begin();
             if (diff != static_cast<long>(want.size())) return "fail flash differs at byte " + std::to_string(diff);
@@ -93,11 +147,18 @@ public:
         return "fail unknown command " + cmd;
     }
 
-    void stop() { device_.reset(); }
+    void stop() {
+        devices_.clear();
+        for (FakeHidraw* node : wrong_) {
+            bed_.awaitChange(true);
+            bed_.unplug(*node);
+        }
+        wrong_.clear();
+    }
 
 private:
-    std::string state() {
-        const EmulatedDevice::State s = device_->state();
+    static std::string state(EmulatedDevice& device) {
+        const EmulatedDevice::State s = device.state();
         char text[128];
         std::snprintf(text, sizeof text, "mode=%s pid=%04X bcd=%04X passed=%d plugs=%zu node=%s",
                       s.mode == sim::Mode::Application ? "app" : "boot", s.productId, s.bcdDevice,
@@ -106,7 +167,10 @@ private:
     }
 
     Testbed& bed_;
-    std::unique_ptr<EmulatedDevice> device_;
+    std::vector<std::unique_ptr<EmulatedDevice>> devices_;
+    std::vector<FakeHidraw*> wrong_;  // the devices of add-wrong
+    unsigned serials_ = 0;
+    std::chrono::microseconds replyLatency_{0};
 };
 
 void writeLine(int fd, const std::string& line) {

@@ -1,13 +1,64 @@
 # Helpers of the end-to-end tests: the GUI test helpers (tests/gui/lib.sh),
-# plus the real tool with a package, started with libumockdev-preload inside
-# the testbed of umockdev_e2e_driver, and the driver's device commands.
+# plus the real programs with a package, started with libumockdev-preload
+# inside the testbed of umockdev_e2e_driver, and the driver's device commands.
 #
-# Environment (set by CTest): IAP_TOOL (usb-iap-tool), IAP_PACK, IAP_SHOTS,
-# IAP_CLOSE_WINDOW; set by the driver: UMOCKDEV_DIR, IAP_UMOCK_PRELOAD, and
-# fds 3 (commands) and 4 (answers).
+# Environment (set by CTest): IAP_TOOL (usb-iap-tool), IAP_FLASH
+# (usb-iap-flash), IAP_PACK, IAP_SHOTS, IAP_CLOSE_WINDOW; set by the driver:
+# UMOCKDEV_DIR, IAP_UMOCK_PRELOAD, and fds 3 (commands) and 4 (answers).
+#
+# Under Wine (IAP_WINE_PREFIX set, see lib.sh; IAP_TOOL and IAP_FLASH are then
+# the .exe, IAP_CFGMGR32 the test fixture cfgmgr32.dll of tests/win) the
+# programs reach the same fake nodes through hidapi's Windows back-end,
+# Wine's hid.dll and winebus, which reads hidraw nodes through libudev:
+#  - the whole Wine session (wineserver, winedevice.exe with winebus) starts
+#    inside the testbed (start_wine_session), so that the preload library
+#    reaches winedevice.exe;
+#  - winebus's udev bus comes up only with its SDL bus off ("Enable SDL" 0);
+#  - wineusb.sys is off: it busy-loops on umockdev's USB nodes;
+#  - cfgmgr32.dll beside each program, preferred to Wine's builtin, gives the
+#    cfgmgr32 functions that hidapi needs and Wine 8 lacks.
 source "$(dirname "${BASH_SOURCE[0]}")/../gui/lib.sh"
 
 [ -n "${IAP_UMOCK_PRELOAD:-}" ] || fail "run under umockdev_e2e_driver"
+if [ "$WINDOWS" -eq 1 ]; then
+    [ -f "${IAP_CFGMGR32:-}" ] || fail "IAP_CFGMGR32 names no file"
+    export WINEDLLOVERRIDES="mscoree,mshtml=;cfgmgr32=n,b;wineusb.sys=d"
+fi
+
+# in_testbed CMD...: CMD with libumockdev-preload, without the driver's pipes.
+in_testbed() {
+    LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" "$@" 3>&- 4>&-
+}
+
+# start_wine_session: under Wine, a session started inside the testbed that
+# lasts until the script ends (lib.sh's cleanup ends it); nothing on Linux.
+# Needs the display.
+start_wine_session() {
+    [ "$WINDOWS" -eq 1 ] || return 0
+    local key='HKLM\System\CurrentControlSet\Services\winebus'
+    if ! grep -q '^"Enable SDL"=dword:00000000' "$WINEPREFIX/system.reg"; then
+        wine reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add Enable SDL"
+        wineserver -w
+    fi
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    # Wine 8's HID class driver can leave a report unread when it arrives
+    # just as a read starts (pdo_read looks at the queue, then queues the
+    # read, without a lock over both): the devices answer 1 ms after each
+    # output report, as an interrupt endpoint does, not while it is written.
+    # winebus reads a node that reports POLLHUP again and again, holding its
+    # lock, until it hears of the removal: under Wine an unplug leaves poll()
+    # silent, and the programs see it as Windows reports it, by the removal.
+    # winebus unlinks a removed device from its list twice: a device plugged
+    # or unplugged in between is lost or comes back, so the testbed spaces
+    # the changes after an unplug (Testbed::setWineMode).
+    umock wine
+    # A program that waits for its input keeps the session (and winebus) up
+    # between the programs of the scenarios.
+    mkfifo "$WORK/session.fifo"
+    in_testbed wine cmd.exe <"$WORK/session.fifo" >/dev/null 2>"$WORK/wine-session.log" &
+    exec 5>"$WORK/session.fifo"
+}
 
 # umock COMMAND...: one driver command; its answer in UMOCK_REPLY.
 umock() {
@@ -26,25 +77,29 @@ expect_state() {
 
 # make_real_tool OUT [generator options]: usb-iap-tool with a package: 64 KiB
 # of random payload (kept in $WORK/payload.bin) in 1 KiB blocks, software
-# version V2.3.4, the bootloader's IDs then the application's.
+# version V2.3.4, the bootloader's IDs then the application's (unless the
+# options name their own --device).
 make_real_tool() {
     local out=$1; shift
+    local devices=(--device 1234:5679:01 --device 1234:5678:01)
+    [[ " $* " == *" --device "* ]] && devices=()
     head -c 65536 /dev/urandom >"$WORK/payload.bin"
     "$IAP_PACK" build --exe "$IAP_TOOL" --out "$out" --payload "$WORK/payload.bin" \
-        --block-size 1024 --sw-version V2.3.4 --device 1234:5679:01 --device 1234:5678:01 \
+        --block-size 1024 --sw-version V2.3.4 "${devices[@]}" \
         --search-timeout 3000 --ack-timeout 1000 --switch-delay 500 "$@" \
         >"$WORK/pack.txt" 2>&1 || { cat "$WORK/pack.txt" >&2; fail "usb-iap-pack build"; }
     chmod +x "$out"
+    [ "$WINDOWS" -eq 0 ] || cp "$IAP_CFGMGR32" "$(dirname "$out")/"
 }
 
-# open_real_tool EXE: the tool inside the testbed (without the driver's
-# pipes), and its window.
+# open_real_tool EXE: the tool inside the testbed, and its window.
 open_real_tool() {
-    LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" start_tool "$1" 3>&- 4>&-
+    in_testbed start_tool "$1"
     wait_window
 }
 
-# Open descriptors of the tool on PTYs (the fake nodes are PTYs).
+# Open descriptors of the tool on PTYs (the fake nodes are PTYs). Linux only:
+# under Wine winedevice.exe holds the nodes.
 tool_pty_fds() {
     local n=0 link
     for fd in /proc/"$TOOL_PID"/fd/*; do
@@ -58,3 +113,4 @@ tool_pty_fds() {
 START_XY="281 351"
 DEVINFO_XY="126 351"
 TOBOOT_XY="435 309"
+AUTOSTART_BOX_XY="516 351"

@@ -59,6 +59,7 @@ EmulatedDevice::EmulatedDevice(Testbed& bed, sim::BootloaderConfig config, doubl
         restarts_.push_back(Restart{std::chrono::steady_clock::now() + delay, target, disconnect, node_});
         changed_.notify_all();
     };
+    bed_.awaitChange(false);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         plugLocked();
@@ -73,6 +74,9 @@ EmulatedDevice::~EmulatedDevice() {
         changed_.notify_all();
     }
     worker_.join();
+    if (!state().node.empty()) {
+        bed_.awaitChange(true);
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (node_ != nullptr) {
@@ -98,45 +102,74 @@ std::vector<Report> EmulatedDevice::onReport(const uint8_t* data, size_t length)
     // The model takes 64-byte reports; hidapi writes exactly what it is given.
     Report report(64, 0);
     std::copy(data, data + std::min<size_t>(length, report.size()), report.begin());
-    return core_.onOutputReport(report.data());
+    std::vector<Report> replies = core_.onOutputReport(report.data());
+    if (replyLatency_.count() == 0 || replies.empty()) {
+        return replies;
+    }
+    replies_.push_back(Replies{std::chrono::steady_clock::now() + replyLatency_, node_, std::move(replies)});
+    changed_.notify_all();
+    return {};
+}
+
+void EmulatedDevice::setReplyLatency(std::chrono::microseconds latency) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replyLatency_ = latency;
 }
 
 void EmulatedDevice::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
-        if (restarts_.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!replies_.empty() && replies_.front().at <= now) {
+            for (Report& reply : replies_.front().reports) replies_.front().node->deliver(std::move(reply));
+            replies_.pop_front();
+            continue;
+        }
+        // A restart comes after the answers the device still owes.
+        if (!restarts_.empty() && replies_.empty() && restarts_.front().at <= now) {
+            restart(lock);
+            continue;
+        }
+        auto wake = std::chrono::steady_clock::time_point::max();
+        if (!replies_.empty()) wake = replies_.front().at;
+        else if (!restarts_.empty()) wake = restarts_.front().at;
+        if (wake == std::chrono::steady_clock::time_point::max()) {
             changed_.wait(lock);
-            continue;
+        } else {
+            changed_.wait_until(lock, wake);
         }
-        const Restart next = restarts_.front();
-        if (changed_.wait_until(lock, next.at, [this] { return stopping_; })) {
-            break;
-        }
+    }
+}
+
+void EmulatedDevice::restart(std::unique_lock<std::mutex>& lock) {
+    const Restart next = restarts_.front();
+    if (next.node == nullptr || next.node != node_) {
         restarts_.pop_front();
-        if (next.node == nullptr || next.node != node_) {
-            continue;  // that node is gone already
-        }
-        FakeHidraw* node = node_;
-        const auto graceEnd = std::chrono::steady_clock::now() + kAnswerGrace;
-        while (!next.disconnect && node->inputReportsPending() > 0 &&
-               std::chrono::steady_clock::now() < graceEnd && !stopping_) {
-            changed_.wait_for(lock, std::chrono::milliseconds(2));
-        }
-        bed_.unplug(*node);
-        node_ = nullptr;
-        changed_.notify_all();
-        if (next.disconnect) {
-            continue;
-        }
-        changed_.wait_for(lock, kReEnumeration, [this] { return stopping_; });
-        if (stopping_) {
-            break;
+        return;  // that node is gone already
+    }
+    FakeHidraw* node = node_;
+    const auto graceEnd = std::chrono::steady_clock::now() + kAnswerGrace;
+    while (!next.disconnect && node->inputReportsPending() > 0 && std::chrono::steady_clock::now() < graceEnd &&
+           !stopping_) {
+        changed_.wait_for(lock, std::chrono::milliseconds(2));
+    }
+    const auto stop = [this] { return stopping_; };
+    if (changed_.wait_until(lock, bed_.reserveChange(true), stop)) return;
+    bed_.unplug(*node);
+    node_ = nullptr;
+    changed_.notify_all();
+    if (!next.disconnect) {
+        if (changed_.wait_for(lock, kReEnumeration, stop) ||
+            changed_.wait_until(lock, bed_.reserveChange(false), stop)) {
+            return;
         }
         core_.enterMode(next.target);
         plugLocked();
     }
+    // Done only now: until then the restart counts as under way.
+    restarts_.pop_front();
+    changed_.notify_all();
 }
-
 
 void EmulatedDevice::addFault(const sim::Fault& fault) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -144,9 +177,20 @@ void EmulatedDevice::addFault(const sim::Fault& fault) {
 }
 
 void EmulatedDevice::replug() {
+    bed_.awaitChange(false);
     std::lock_guard<std::mutex> lock(mutex_);
     if (node_ == nullptr) {
         plugLocked();
+    }
+}
+
+void EmulatedDevice::unplug() {
+    bed_.awaitChange(true);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node_ != nullptr) {
+        bed_.unplug(*node_);
+        node_ = nullptr;
+        changed_.notify_all();
     }
 }
 
@@ -155,6 +199,11 @@ bool EmulatedDevice::waitForMode(sim::Mode mode, std::chrono::milliseconds limit
     return changed_.wait_for(lock, limit, [&] {
         return node_ != nullptr && core_.mode() == mode && restarts_.empty();
     });
+}
+
+bool EmulatedDevice::waitForRest(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return restarts_.empty(); });
 }
 
 bool EmulatedDevice::waitForAbsence(std::chrono::milliseconds limit) {

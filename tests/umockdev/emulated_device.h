@@ -5,9 +5,10 @@
 // then plugs the device again, under a new node name, with the identity of
 // its new mode (product ID, bcdDevice).
 //
-// Thread-safe. The model is driven on umockdev's thread; restarts run on the
-// device's own thread, so a handler waits at most while one unplugs or
-// plugs a node, never for the time of a restart.
+// Thread-safe. The model is driven on umockdev's thread; restarts and late
+// answers (setReplyLatency) run on the device's own thread, so a handler
+// waits at most while one unplugs or plugs a node, never for the time of a
+// restart.
 #pragma once
 
 #include <chrono>
@@ -49,14 +50,22 @@ public:
     EmulatedDevice& operator=(const EmulatedDevice&) = delete;
 
     void addFault(const sim::Fault& fault);
+    // The answers to an output report reach the host this long after it
+    // (0, the default: at once, before the write returns).
+    void setReplyLatency(std::chrono::microseconds latency);
 
     // Plugs the device again (a new node) in its mode after it vanished.
     void replug();
+    // The device leaves the bus until replug(); a restart under way is
+    // dropped.
+    void unplug();
 
     // Waits until the device is present in mode, after any pending restart.
     bool waitForMode(sim::Mode mode, std::chrono::milliseconds limit);
     // Waits until the device is away.
     bool waitForAbsence(std::chrono::milliseconds limit);
+    // Waits until no restart is pending or under way.
+    bool waitForRest(std::chrono::milliseconds limit);
 
     struct State {
         sim::Mode mode;
@@ -77,9 +86,16 @@ private:
         FakeHidraw* node;
     };
 
+    struct Replies {
+        std::chrono::steady_clock::time_point at;
+        FakeHidraw* node;
+        std::vector<Report> reports;
+    };
+
     std::vector<Report> onReport(const uint8_t* data, size_t length);
     void plugLocked();
     void run();
+    void restart(std::unique_lock<std::mutex>& lock);
 
     Testbed& bed_;
     const double timeScale_;
@@ -90,6 +106,8 @@ private:
     FakeHidraw* node_ = nullptr;
     std::vector<FakeHidraw*> nodes_;  // every node plugged so far
     std::deque<Restart> restarts_;
+    std::deque<Replies> replies_;
+    std::chrono::microseconds replyLatency_{0};
     bool stopping_ = false;
     std::thread worker_;
 };

@@ -39,21 +39,8 @@ void makeRaw(int masterFd) {
 
 }  // namespace
 
-FakeHidraw::FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> reportDescriptor,
-                       Responder responder)
-    : nodePath_(std::move(nodePath)),
-      masterFd_(masterFd),
-      descriptor_(std::move(reportDescriptor)),
-      responder_(std::move(responder)) {
-    // The master must not leak into child processes: a child holding it
-    // would keep the node alive after an unplug.
-    ::fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
-    makeRaw(masterFd_);
-    peerFd_ = openPeer(masterFd_);
-    struct stat st {};
-    if (::fstat(peerFd_, &st) == 0) {
-        rdev_ = st.st_rdev;
-    }
+FakeHidraw::FakeHidraw(std::string nodePath, std::vector<uint8_t> reportDescriptor, Responder responder)
+    : nodePath_(std::move(nodePath)), descriptor_(std::move(reportDescriptor)), responder_(std::move(responder)) {
     handler_ = umockdev_ioctl_base_new();
     using Handler = gboolean (*)(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer);
     const Handler onIoctl = [](UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) -> gboolean {
@@ -71,6 +58,26 @@ FakeHidraw::FakeHidraw(std::string nodePath, int masterFd, std::vector<uint8_t> 
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(handler_, "handle-read", G_CALLBACK(onRead), this);
     g_signal_connect(handler_, "handle-write", G_CALLBACK(onWrite), this);
+}
+
+void FakeHidraw::bindMaster(int masterFd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    masterFd_ = masterFd;
+    // The master must not leak into child processes: a child holding it
+    // would keep the node alive after an unplug.
+    ::fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
+    makeRaw(masterFd_);
+    peerFd_ = openPeer(masterFd_);
+    struct stat st {};
+    if (::fstat(peerFd_, &st) == 0) {
+        rdev_ = st.st_rdev;
+    }
+    for (size_t i = 0; i < pending_.size(); ++i) {
+        (void)::write(masterFd_, &kReadyByte, 1);
+    }
+    if (gone_) {
+        closeMasterLocked();
+    }
 }
 
 FakeHidraw::~FakeHidraw() {
@@ -122,7 +129,9 @@ void FakeHidraw::handleRead(UMockdevIoctlClient* client) {
     Report report = std::move(pending_.front());
     pending_.pop_front();
     char ready = 0;
-    [[maybe_unused]] const ssize_t taken = ::read(peerFd_, &ready, 1);  // the byte only signals
+    if (peerFd_ >= 0) {
+        [[maybe_unused]] const ssize_t taken = ::read(peerFd_, &ready, 1);  // the byte only signals
+    }
     completeRead(client, report);
 }
 
@@ -166,13 +175,14 @@ void FakeHidraw::deliver(Report report) {
         return;
     }
     pending_.push_back(std::move(report));
-    [[maybe_unused]] const ssize_t put = ::write(masterFd_, &kReadyByte, 1);  // the byte only signals
+    if (masterFd_ >= 0) {
+        [[maybe_unused]] const ssize_t put = ::write(masterFd_, &kReadyByte, 1);  // the byte only signals
+    }
 }
 
-void FakeHidraw::hangUp() {
-    std::lock_guard<std::mutex> lock(mutex_);
+bool FakeHidraw::goneLocked() {
     if (gone_) {
-        return;
+        return false;
     }
     gone_ = true;
     pending_.clear();
@@ -181,6 +191,25 @@ void FakeHidraw::hangUp() {
         g_object_unref(client);
     }
     waitingReaders_.clear();
+    return true;
+}
+
+void FakeHidraw::hangUp() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (goneLocked()) closeMasterLocked();
+}
+
+void FakeHidraw::hangUpQuietly() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!goneLocked() || peerFd_ < 0) return;
+    // Takes back the readiness of reports no one will read.
+    char ready[64];
+    while (::read(peerFd_, ready, sizeof ready) > 0) {
+    }
+}
+
+void FakeHidraw::closeMasterLocked() {
+    if (masterFd_ < 0) return;
     // Close the master side in place: the testbed keeps the descriptor
     // number and closes it itself later, so it now names /dev/null.
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);

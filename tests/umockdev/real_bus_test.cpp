@@ -10,13 +10,20 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <hidapi.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -157,6 +164,36 @@ TEST_F(RealBus, HidapiReadsOneReportAtATimeAndABlockingReadWaitsForOne) {
     EXPECT_EQ(in[10], 0x5A);
     late.join();
     hid_close(dev);
+}
+
+// A client that opens a node at its "add" uevent, as Wine's winebus does,
+// finds the node's own handler there: the descriptor size at once.
+TEST_F(RealBus, AClientThatOpensANodeAtItsAddUeventReadsItsDescriptor) {
+    testbed();  // its uevents reach the sockets made from here on
+    udev* context = udev_new();
+    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    ASSERT_NE(monitor, nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
+    ASSERT_EQ(udev_monitor_enable_receiving(monitor), 0);
+    int size = -2;
+    std::thread client([&] {
+        pollfd ready{udev_monitor_get_fd(monitor), POLLIN, 0};
+        while (size == -2 && ::poll(&ready, 1, 5000) > 0) {
+            udev_device* device = udev_monitor_receive_device(monitor);
+            if (device == nullptr) continue;
+            if (std::strcmp(udev_device_get_action(device), "add") == 0) {
+                const int fd = ::open(udev_device_get_devnode(device), O_RDWR | O_NOCTTY | O_CLOEXEC);
+                if (fd < 0 || ::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0) size = -1;
+                if (fd >= 0) ::close(fd);
+            }
+            udev_device_unref(device);
+        }
+    });
+    plug(sim::vendorDescriptor(kReportId));
+    client.join();
+    udev_monitor_unref(monitor);
+    udev_unref(context);
+    EXPECT_EQ(size, static_cast<int>(sim::vendorDescriptor(kReportId).size()));
 }
 
 TEST_F(RealBus, UnplugEndsAWaitingReadAtOnceAndFailsWrites) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace iap::umock {
 namespace {
@@ -137,6 +138,25 @@ Testbed::Testbed() {
     bed_ = umockdev_testbed_new();
 }
 
+void Testbed::setWineMode(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wine_ = on;
+}
+
+std::chrono::steady_clock::time_point Testbed::reserveChange(bool unplug) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!wine_) return now;
+    }
+    std::lock_guard<std::mutex> lock(changeMutex_);
+    const auto at = std::max(now, nextChange_);
+    nextChange_ = unplug ? at + kWineRemovalGap : at;
+    return at;
+}
+
+void Testbed::awaitChange(bool unplug) { std::this_thread::sleep_until(reserveChange(unplug)); }
+
 Testbed::~Testbed() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -216,24 +236,23 @@ FakeHidraw& Testbed::plug(const UsbHidIdentity& id, Responder responder) {
     rec += "A: dev=240:" + std::to_string(seq) + "\n";
     rec += "L: device=../..\n\n";
 
-    GError* error = nullptr;
-    check(umockdev_testbed_add_from_string(bed_, rec.c_str(), &error), error, "add_from_string");
-
+    // The node's handler is attached before the device is announced: a
+    // client that opens the node at its "add" uevent (Wine's winebus does at
+    // once) must meet the handler, not umockdev's default one.
     const std::string nodePath = "/dev/" + nodeName;
+    nodes_.push_back(std::make_unique<FakeHidraw>(nodePath, id.reportDescriptor, std::move(responder)));
+    FakeHidraw& node = *nodes_.back();
+    dev.node = &node;
+    GError* error = nullptr;
+    check(umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error), error,
+          "attach_ioctl");
+    // Builds each sysfs directory and the node, and sends its "add" uevent.
+    check(umockdev_testbed_add_from_string(bed_, rec.c_str(), &error), error, "add_from_string");
     const int master = umockdev_testbed_get_dev_fd(bed_, nodePath.c_str());
     if (master < 0) {
         throw std::runtime_error("no PTY for " + nodePath);
     }
-    nodes_.push_back(std::make_unique<FakeHidraw>(nodePath, master, id.reportDescriptor,
-                                                  std::move(responder)));
-    FakeHidraw& node = *nodes_.back();
-    dev.node = &node;
-
-    check(umockdev_testbed_attach_ioctl(bed_, nodePath.c_str(), node.handler(), &error), error,
-          "attach_ioctl");
-    for (const std::string* path : {&dev.usb, &dev.interface, &dev.hid, &dev.hidraw}) {
-        umockdev_testbed_uevent(bed_, path->c_str(), "add");
-    }
+    node.bindMaster(master);
     plugged_.push_back(dev);
     return node;
 }
@@ -262,7 +281,11 @@ void Testbed::unplug(FakeHidraw& node) {
     plugged_.erase(it);
     // The PTY's number is free for the next node once the master closes.
     const std::string map = ptyMapEntry(node);
-    node.hangUp();
+    if (wine_) {
+        node.hangUpQuietly();
+    } else {
+        node.hangUp();
+    }
     if (!map.empty()) {
         ::unlink(map.c_str());
     }

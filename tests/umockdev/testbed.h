@@ -12,6 +12,7 @@
 //  - handlers run on umockdev's own thread (fake_hidraw.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,7 +69,23 @@ public:
 
     // Unplugs a device: the node hangs up, "remove" uevents go out and the
     // sysfs tree and node disappear. Unknown or already unplugged: no-op.
+    // In Wine mode (setWineMode) the node hangs up quietly
+    // (FakeHidraw::hangUpQuietly).
     void unplug(FakeHidraw& node);
+
+    // Wine mode, for clients under Wine 8, whose winebus unlinks a removed
+    // device from its list twice (at the removal and at the removal's IRP):
+    // a device added or removed in between is lost from the list or comes
+    // back. Each plug and unplug then comes at least kWineRemovalGap after
+    // the last unplug; unplugs are quiet.
+    void setWineMode(bool on);
+    static constexpr std::chrono::milliseconds kWineRemovalGap{500};
+    // The time from which a plug (or unplug) may come; reserves it. Now,
+    // outside Wine mode.
+    std::chrono::steady_clock::time_point reserveChange(bool unplug);
+    // Waits for reserveChange's time; for callers that hold no lock a
+    // testbed handler needs.
+    void awaitChange(bool unplug);
 
 private:
     struct Plugged {
@@ -84,6 +101,9 @@ private:
     // Nodes live until the testbed goes: a client may still hold one open.
     std::vector<std::unique_ptr<FakeHidraw>> nodes_;
     int sequence_ = 0;
+    bool wine_ = false;
+    std::mutex changeMutex_;
+    std::chrono::steady_clock::time_point nextChange_{};
     int ports_ = 0;
 };
 
