@@ -23,7 +23,6 @@ extern "C" {
 #include "app/platform_win32.h"
 #include "link/descriptor.h"
 #include "link/hid_caps_descriptor.h"
-#include "link/hid_node.h"
 #include "pack/file_io.h"
 #include "package/gl_api.h"
 #include "package/package_loader.h"
@@ -304,14 +303,6 @@ TEST(HidCapsDescriptor, DiscoveryReadsFromItWhatItReadsFromTheDevicesOwnDescript
     // Report ID item, so discovery does not take it, as on Linux.
     const std::vector<uint8_t> unnumbered = descriptorFromCaps({0xFF00, 1, {0, 0}});
     EXPECT_FALSE(walkReportDescriptor(unnumbered.data(), unnumbered.size()).hasReportId);
-}
-
-// The port chain of a HID path, through SetupAPI and cfgmgr32: a path the
-// system does not know (and under Wine, which models no USB parent, any
-// path) has no port, and asking costs no crash.
-TEST(PortChain, APathWithoutALocationHasNoPort) {
-    EXPECT_EQ(hidNodePortChain(R"(\\?\hid#vid_1234&pid_5679#7&2a1b3c&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})"), "");
-    EXPECT_EQ(hidNodePortChain(""), "");
 }
 
 // --- the generator's all-or-nothing write ------------------------------------------
