@@ -73,7 +73,7 @@ void FakeHidraw::bindMaster(int masterFd) {
         rdev_ = st.st_rdev;
     }
     for (size_t i = 0; i < pending_.size(); ++i) {
-        (void)::write(masterFd_, &kReadyByte, 1);
+        [[maybe_unused]] const ssize_t put = ::write(masterFd_, &kReadyByte, 1);  // the byte only signals
     }
     if (gone_) {
         closeMasterLocked();
