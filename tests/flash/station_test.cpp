@@ -1,7 +1,8 @@
 // usb-iap-flash on the simulated bus: many devices at once, each on its own
 // thread and connection; selection by port; the switch to boot with devices
-// that come back on a new node; the line mode's once-per-plug-in rule; Ctrl-C;
-// list, the udev rule and the exit codes. Every JSON line is read back with jq.
+// that come back on a new node, or without a port under another path; the
+// line mode's once-per-plug-in rule; Ctrl-C; list, the udev rule and the exit
+// codes. Every JSON line is read back with jq.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -164,7 +165,8 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
 }
 
 // A board without a port (Wine gives no USB location), in its application.
-std::shared_ptr<sim::SimDevice> portless(FlashRig& rig, const std::string& serial, sim::Mode mode = sim::Mode::Application) {
+std::shared_ptr<sim::SimDevice> portless(FlashRig& rig, const std::string& serial,
+                                         sim::Mode mode = sim::Mode::Application) {
     auto board = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.serialNumber = serial, .mode = mode});
     board->setPortKnown(false);
     rig.bus.attach(board);
