@@ -103,7 +103,7 @@ std::optional<HidDeviceInfo> SimDevice::listing() {
         return std::nullopt;
     }
     return HidDeviceInfo{path_, core_.vendorId(), core_.productId(), kVendorUsagePage, core_.bcdDevice(),
-                         core_.config().serialNumber, portChain_};
+                         core_.config().serialNumber, portKnown_ ? portChain_ : std::string()};
 }
 
 UsbDeviceDescriptor SimDevice::usbDescriptor() {
@@ -144,6 +144,11 @@ void SimDevice::setPortChain(std::string portChain) {
 std::string SimDevice::portChain() {
     std::lock_guard lock(mutex_);
     return portChain_;
+}
+
+void SimDevice::setPortKnown(bool known) {
+    std::lock_guard lock(mutex_);
+    portKnown_ = known;
 }
 
 void SimDevice::setPowerOnMode(std::optional<Mode> mode) {

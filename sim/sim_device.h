@@ -56,6 +56,9 @@ public:
     // own when it is attached.
     void setPortChain(std::string portChain);
     std::string portChain();
+    // Whether the enumeration tells the port chain: not on a system that
+    // gives no USB location (Wine). The device is then known by its path only.
+    void setPortKnown(bool known);
     // The mode a replugged device starts in: unset, it comes back in the
     // mode it had (a board that starts its application at power-on); set,
     // in that mode (a board whose bootloader waits for a host at power-on).
@@ -111,6 +114,7 @@ private:
     std::string fixedPath_;
     std::string path_;
     std::string portChain_;
+    bool portKnown_ = true;
     std::optional<Mode> powerOnMode_;
     unsigned node_ = 0;
     unsigned generation_ = 0;

@@ -1,5 +1,6 @@
 #include "link/hid_node.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -11,19 +12,34 @@
 
 namespace iap {
 
-bool isPortChain(std::string_view text) {
-    // digits "-" digits ("." digits)*
-    size_t i = 0;
-    const auto digits = [&] {
-        const size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-        return i > start;
-    };
-    if (!digits() || i >= text.size() || text[i++] != '-' || !digits()) return false;
-    while (i < text.size()) {
-        if (text[i++] != '.' || !digits()) return false;
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isWordChar(char c) { return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool allOf(std::string_view text, bool (*ok)(char)) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), ok);
+}
+
+// The "."-separated parts of text, none empty: the first of ok chars first, the others of rest.
+bool dotted(std::string_view text, bool (*first)(char), bool (*rest)(char)) {
+    for (bool isFirst = true;; isFirst = false) {
+        const size_t dot = std::min(text.find('.'), text.size());
+        if (!allOf(text.substr(0, dot), isFirst ? first : rest)) return false;
+        if (dot == text.size()) return true;
+        text.remove_prefix(dot + 1);
     }
-    return true;
+}
+
+}  // namespace
+
+bool isPortChain(std::string_view text) {
+    // CONTROLLER "-" PORT ("." PORT)*: Linux's bus number and port numbers,
+    // or Windows' controller and ports, the root port perhaps a name (usb_location.h).
+    const size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return false;
+    const std::string_view controller = text.substr(0, dash), ports = text.substr(dash + 1);
+    if (allOf(controller, isDigit)) return dotted(ports, isDigit, isDigit);
+    return dotted(controller, isWordChar, isWordChar) && dotted(ports, isWordChar, isDigit);
 }
 
 std::string portChainFromSysfsPath(std::string_view devicePath) {
@@ -67,7 +83,9 @@ OpenProblem hidNodeOpenProblem(const std::string& nodePath) {
 
 #else
 
+#ifndef _WIN32  // Windows: hid_node_win.cpp
 std::string hidNodePortChain(const std::string&) { return {}; }
+#endif
 
 OpenProblem hidNodeOpenProblem(const std::string&) { return {"cannot be opened", false}; }
 

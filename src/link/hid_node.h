@@ -1,7 +1,8 @@
 // What the system tells about a HID node beyond hidapi: the USB port chain
 // of the device the node belongs to, and why the node cannot be opened.
-// Linux reads both from sysfs and the node itself; elsewhere both answers
-// are empty until that system's way is written.
+// Linux reads both from sysfs and the node itself. Windows takes the port
+// chain from the USB device node above the HID device (hid_node_win.cpp) and
+// cannot say why a device does not open.
 #pragma once
 
 #include <string>
@@ -17,7 +18,8 @@ namespace iap {
 // Empty for a HID device that is not on a USB interface (Bluetooth, uhid).
 std::string portChainFromSysfsPath(std::string_view devicePath);
 
-// True for a text of that form ("1-4", "3-1.2.4").
+// True for a port chain: Linux's ("1-4", "3-1.2.4") or Windows'
+// ("PCIROOT0_PCI1400-4.2", "_SB.PCI0.XHC.RHUB-HS04.2"; usb_location.h).
 bool isPortChain(std::string_view text);
 
 // The port chain of a hidraw node ("/dev/hidraw3"), from the device link of

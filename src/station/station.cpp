@@ -14,6 +14,7 @@
 #include "link/discovery.h"
 #include "link/shared_bus.h"
 #include "logging/logging.h"
+#include "station/board_trail.h"
 #include "upgrade/procedure.h"
 #include "upgrade/to_boot_procedure.h"
 #include "upgrade/upgrade_procedure.h"
@@ -41,6 +42,9 @@ void emitState(const Station& st, const std::string& port, const char* state) {
 }
 
 milliseconds switchDelayOf(const Station& st) { return milliseconds(st.tool.settings.switchDelay & 0xFFFF); }
+
+// How long a board that passed may take to restart into its new firmware.
+milliseconds restartTimeOf(const Station& st) { return switchDelayOf(st) + st.timing.returnMargin; }
 
 // The procedures' texts become stage events; progress of the upgrade becomes
 // progress events, at most one per progress interval.
@@ -116,6 +120,15 @@ struct Job {
     std::jthread thread;                 // last: it goes first
 };
 
+// The devices with the package's IDs, in enumeration order.
+std::vector<HidDeviceInfo> packageDevices(const Station& st) {
+    std::vector<HidDeviceInfo> out;
+    for (HidDeviceInfo& info : st.bus.enumerate()) {
+        if (hasPackageIds(info, st.tool.deviceIds)) out.push_back(std::move(info));
+    }
+    return out;
+}
+
 // A device with the package's IDs on that port (any port when key is empty)
 // that cannot be opened, and why.
 std::optional<std::pair<HidDeviceInfo, OpenProblem>> unopenable(const Station& st, const std::string& key) {
@@ -130,13 +143,19 @@ std::optional<std::pair<HidDeviceInfo, OpenProblem>> unopenable(const Station& s
     return std::nullopt;
 }
 
-// Polls the bus until a device on the port passes the checks, the deadline
-// passes or a stop is requested.
+// Polls the bus until a device on the port (with a trail: the device the
+// board became) passes the checks, the deadline passes or a stop is requested.
 bool searchPort(const Station& st, const std::string& key, Clock::time_point deadline, DeviceRecord& record,
-                const StopSignal& stop) {
+                const StopSignal& stop, BoardTrail* trail = nullptr) {
     for (;;) {
-        for (const HidDeviceInfo& info : st.bus.enumerate()) {
-            if (portKey(info) == key && hasPackageIds(info, st.tool.deviceIds) &&
+        std::vector<HidDeviceInfo> devices = packageDevices(st);
+        if (trail) {
+            trail->look(devices);
+            const std::optional<HidDeviceInfo> found = trail->find(devices);
+            devices = found ? std::vector<HidDeviceInfo>{*found} : std::vector<HidDeviceInfo>{};
+        }
+        for (const HidDeviceInfo& info : devices) {
+            if ((trail || portKey(info) == key) &&
                 openMatching(st.bus, info, st.tool.deviceIds, record) == DeviceCheck::Chosen) {
                 return true;
             }
@@ -149,11 +168,12 @@ bool searchPort(const Station& st, const std::string& key, Clock::time_point dea
 }
 
 // After an accepted switch: whether the device leaves, and then its return
-// on the same port. The watcher is a second handle on the device, opened
-// before the switch: its read fails the moment the device leaves the bus.
+// on the same port, or with a trail (its port unknown) as the device it
+// became. The watcher is a second handle on the device, opened before the
+// switch: its read fails the moment the device leaves the bus.
 bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo& before,
                  std::unique_ptr<HidDevice>& watcher, Clock::time_point answered, DeviceRecord& record,
-                 const StopSignal& stop) {
+                 const StopSignal& stop, BoardTrail* trail) {
     const Clock::time_point stays = answered + switchDelayOf(st) + st.timing.leaveMargin;
     const Clock::time_point back = answered + switchDelayOf(st) + st.timing.returnMargin;
     bool left = false;
@@ -181,7 +201,8 @@ bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo&
             }
         }
     }
-    return searchPort(st, key, back, record, stop);
+    if (trail) trail->forget(before.path);  // it left: a device there now is new
+    return searchPort(st, key, back, record, stop, trail);
 }
 
 void runDevice(const Station& st, Job& job, const StopSignal& stop) {
@@ -190,6 +211,7 @@ void runDevice(const Station& st, Job& job, const StopSignal& stop) {
     const ProcedureRun run{st.tool.firmware, st.tool.settings, connection, reporter, stop};
     std::unique_ptr<HidDevice> watcher;
     HidDeviceInfo before;
+    std::optional<BoardTrail> trail;  // a device without a port, followed across its switch
 
     // Every handle the thread works with gives up its waits at a stop.
     const auto opened = [&](DeviceRecord& record, const char* state) {
@@ -241,6 +263,7 @@ void runDevice(const Station& st, Job& job, const StopSignal& stop) {
     const DeviceOpener first = [&](DeviceRecord& record) {
         if (!job.open(record, stop)) return false;
         if (st.toBoot) watcher = stopAware(st.bus.openPath(record.info.path), stop);
+        if (st.toBoot && record.info.portChain.empty()) trail.emplace(record.info, packageDevices(st));
         opened(record, st.toBoot ? "to-boot" : "upgrading");
         return true;
     };
@@ -253,7 +276,9 @@ void runDevice(const Station& st, Job& job, const StopSignal& stop) {
         if (!finish(kToBoot, switched, false)) return;
         emitState(st, job.key, "restarting");
         upgradeOpener = [&, answered](DeviceRecord& record) {
-            if (!awaitReturn(st, job.key, before, watcher, answered, record, stop)) return false;
+            if (!awaitReturn(st, job.key, before, watcher, answered, record, stop, trail ? &*trail : nullptr)) {
+                return false;
+            }
             opened(record, "upgrading");
             return true;
         };
@@ -337,23 +362,22 @@ public:
         bool pending = false;                          // a device is still in its grace time
     };
 
+    // candidates: the package's devices (packageDevices), each keyed as the
+    // followers say; a device they hold is not wanted.
     template <typename Wanted>
-    Look look(const Station& st, Wanted wanted) {
+    Look look(const Station& st, const std::vector<HidDeviceInfo>& candidates, const Followers& followers,
+              Wanted wanted) {
         Look out;
         const Clock::time_point now = Clock::now();
-        std::vector<HidDeviceInfo> candidates;
-        for (HidDeviceInfo& info : st.bus.enumerate()) {
-            if (hasPackageIds(info, st.tool.deviceIds)) candidates.push_back(std::move(info));
-        }
         std::erase_if(paths_, [&](const auto& seen) {
             return std::none_of(candidates.begin(), candidates.end(),
                                 [&](const HidDeviceInfo& i) { return i.path == seen.first; });
         });
         std::set<std::string> handled;
         for (const HidDeviceInfo& info : candidates) {
-            const std::string key = portKey(info);
+            const std::string key = followers.keyOf(info);
             out.present.try_emplace(key, info);
-            if (handled.count(key) || !wanted(key, info)) continue;
+            if (handled.count(key) || followers.holds(info) || !wanted(key, info)) continue;
             Seen& seen = paths_.try_emplace(info.path, Seen{now}).first->second;
             if (seen.judged) continue;
             DeviceRecord record;
@@ -468,15 +492,26 @@ Tally flashPorts(const Station& st, milliseconds wait) {
 Tally flashAll(const Station& st, milliseconds wait) {
     const Clock::time_point deadline = Clock::now() + wait;
     Scanner scanner;
+    Followers followers;  // boards without a port: what they become is taken too
     std::set<std::string> taken;
     std::vector<std::unique_ptr<Job>> jobs;
+    std::set<const Job*> ended;
     Tally tally;
     for (;;) {
-        Scanner::Look look = scanner.look(st, [&](const std::string& key, const HidDeviceInfo&) {
+        const Clock::time_point now = Clock::now();
+        const std::vector<HidDeviceInfo> devices = packageDevices(st);
+        for (const auto& job : jobs) {
+            if (job->done.load() && ended.insert(job.get()).second) {
+                followers.ended(job->key, job->devices, now + restartTimeOf(st));
+            }
+        }
+        followers.look(devices, now, [&](const HidDeviceInfo& d) { return !taken.count(portKey(d)); });
+        Scanner::Look look = scanner.look(st, devices, followers, [&](const std::string& key, const HidDeviceInfo&) {
             return !taken.count(key) && selected(st, key);
         });
         for (auto& [key, record] : look.chosen) {
             taken.insert(key);
+            if (record.info.portChain.empty()) followers.started(key, record.info, devices, st.toBoot);
             jobs.push_back(startJob(st, key, handOver(std::move(record))));
         }
         for (const Scanner::Problem& p : look.problems) {
@@ -510,9 +545,12 @@ Tally runLine(const Station& st) {
     for (const std::string& port : st.ports) setState(port, slots[port], "waiting");
 
     Scanner scanner;
+    // Boards without a port: a device they become is on their port.
+    Followers followers;
     Tally tally;
     while (!st.stop.requested()) {
         const Clock::time_point now = Clock::now();
+        const std::vector<HidDeviceInfo> devices = packageDevices(st);
         // Runs that ended: a board that passed restarts into its firmware.
         for (auto& [key, slot] : slots) {
             if (!slot.job || !slot.job->done.load()) continue;
@@ -520,22 +558,25 @@ Tally runLine(const Station& st) {
             count(tally, *slot.job);
             slot.board = std::move(slot.job->devices);
             slot.job.reset();
+            followers.ended(key, slot.board, now + restartTimeOf(st));
             if (passed) {
-                slot.until = now + switchDelayOf(st) + st.timing.returnMargin;
+                slot.until = now + restartTimeOf(st);
                 slot.away = false;
                 setState(key, slot, "restarting");
             } else {
                 setState(key, slot, "done");  // "waiting" below once the port is empty
             }
         }
-        Scanner::Look look = scanner.look(st, [&](const std::string& key, const HidDeviceInfo& device) {
+        followers.look(devices, now, [&](const HidDeviceInfo& d) { return !slots.count(portKey(d)); });
+        const auto wanted = [&](const std::string& key, const HidDeviceInfo& device) {
             if (!selected(st, key)) return false;
             auto it = slots.find(key);
             if (it == slots.end() || it->second.state == "waiting") return true;
             // A board swapped in before the port was seen empty, told apart by its serial number.
             const Slot& slot = it->second;
             return !slot.job && anotherBoard(slot.board, device);
-        });
+        };
+        Scanner::Look look = scanner.look(st, devices, followers, wanted);
         for (auto& [key, slot] : slots) {
             if (slot.job) continue;
             const bool present = look.present.count(key) > 0;
@@ -548,6 +589,7 @@ Tally runLine(const Station& st) {
             }
         }
         for (auto& [key, record] : look.chosen) {
+            if (record.info.portChain.empty()) followers.started(key, record.info, devices, st.toBoot);
             Slot& slot = slots[key];
             slot.state = "running";
             slot.job = startJob(st, key, handOver(std::move(record)));

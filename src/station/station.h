@@ -20,6 +20,12 @@
 // once (on a "done" port too). A port is ready for the next board
 // ("waiting") once it is empty; a board left on it is "done".
 //
+// A device whose port is unknown (the system gives no USB location) is keyed
+// by its path, and comes back from a restart under another one: it is
+// followed by its serial number, else as the one new device that may be it
+// (board_trail.h), in its switch to boot and, in line mode and with --all,
+// while it restarts. Devices that cannot be told apart are not taken.
+//
 // Each device runs on a std::jthread that follows the station's stop signal
 // and its own stop token: a coordinator that returns or throws stops and
 // joins every device thread it started.

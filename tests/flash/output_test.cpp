@@ -116,6 +116,12 @@ TEST(Board, RowsInPortOrderWithBarRateAndTally) {
         "passed 1   failed 1   running 1",
     }));
     for (const std::string& line : renderBoard(model, 40)) EXPECT_LE(line.size(), 39u) << line;
+    // Windows' chains by their numbers too, paths of devices whose port is unknown after them.
+    const Lines keys = {"PCIROOT0_PCI1400-4.2", "PCIROOT0_PCI1400-4.10", "PCIROOT0_PCI1400-10.1",
+                        "_SB.PCI0.XHC.RHUB-HS04.3", "\\\\?\\hid#vid_1234&pid_5679#7&1&0&0000#{4d1e55b2}"};
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
+        EXPECT_TRUE(portBefore(keys[i], keys[i + 1]) && !portBefore(keys[i + 1], keys[i])) << keys[i];
+    }
 }
 
 }  // namespace

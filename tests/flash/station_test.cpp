@@ -1,7 +1,8 @@
 // usb-iap-flash on the simulated bus: many devices at once, each on its own
 // thread and connection; selection by port; the switch to boot with devices
-// that come back on a new node; the line mode's once-per-plug-in rule; Ctrl-C;
-// list, the udev rule and the exit codes. Every JSON line is read back with jq.
+// that come back on a new node, or without a port under another path; the
+// line mode's once-per-plug-in rule; Ctrl-C; list, the udev rule and the exit
+// codes. Every JSON line is read back with jq.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -163,6 +164,76 @@ TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
               4);
 }
 
+// A board without a port (Wine gives no USB location), in its application.
+std::shared_ptr<sim::SimDevice> portless(FlashRig& rig, const std::string& serial,
+                                         sim::Mode mode = sim::Mode::Application) {
+    auto board = std::make_shared<sim::SimDevice>(sim::BootloaderConfig{.serialNumber = serial, .mode = mode});
+    board->setPortKnown(false);
+    rig.bus.attach(board);
+    return board;
+}
+
+// Without a port a device is keyed by its path, and the switch brings it
+// back as the bootloader under another: it is followed by its serial number,
+// else as the one device that newly appeared. When another device without a
+// port appears meanwhile and they cannot be told apart, neither is taken.
+// With --wait the coordinator takes neither the bootloader nor the restarted
+// board for a new device.
+TEST(FlashToBoot, DevicesWithoutAPortAreFollowedBySerialNumberOrAsTheOneNewDevice) {
+    const struct {
+        const char* name;
+        Lines serials;         // one board each
+        const char* stranger;  // a bootloader plugged in while the first board switches
+        Lines args;
+        bool upgraded;  // each board
+    } cases[] = {
+        {"a serial number", {"SN-A"}, nullptr, {}, true},
+        {"no serial number", {""}, nullptr, {}, true},
+        {"two boards told apart by serial number", {"SN-A", "SN-B"}, nullptr, {"--all"}, true},
+        {"a serial number, another device without one", {"SN-A"}, "", {}, true},
+        {"a serial number, another device with it", {"SN-A"}, "SN-A", {}, false},
+        {"no serial number, another device", {""}, "", {}, false},
+        {"no serial number, waiting for more", {""}, nullptr, {"--all", "--wait", "1"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlashRig rig;
+        std::vector<std::shared_ptr<sim::SimDevice>> boards;
+        Lines paths;
+        for (const std::string& serial : c.serials) {
+            boards.push_back(portless(rig, serial));
+            paths.push_back(boards.back()->path());
+        }
+        Lines args = c.args;
+        args.insert(args.end(), {"--to-boot", "--json"});
+        rig.start("flash", args);
+        std::shared_ptr<sim::SimDevice> stranger;
+        if (c.stranger) {
+            ASSERT_TRUE(waitFor([&] { return FlashRig::commandsOf(*boards[0], kToBoot) == 1; }, 10s));
+            stranger = portless(rig, c.stranger, sim::Mode::Bootloader);
+        }
+        EXPECT_EQ(rig.join(), c.upgraded ? 0 : 1) << rig.outText.text();
+        if (stranger) {
+            EXPECT_EQ(FlashRig::commandsOf(*stranger, kHeader), 0u);
+        }
+        for (size_t i = 0; i < boards.size(); ++i) {
+            const std::string sel = R"(select(.port==")" + paths[i] + R"("))";
+            EXPECT_EQ(rig.jq(sel + R"jq( | select(.event=="result") | "\(.procedure) \(.outcome)")jq"),
+                      (Lines{"to-boot passed", c.upgraded ? "upgrade passed" : "upgrade open-failed"}));
+            EXPECT_EQ(FlashRig::commandsOf(*boards[i], kToBoot), 1u);
+            EXPECT_EQ(FlashRig::commandsOf(*boards[i], kHeader), c.upgraded ? 1u : 0u);
+            if (!c.upgraded) continue;
+            EXPECT_EQ(rig.flashOf(*boards[i]), rig.payload);
+            // Opened for the upgrade as the bootloader, under another path.
+            const Lines found = rig.jq(sel + R"jq( | select(.event=="found") | "\(.pid) \(.path)")jq");
+            ASSERT_EQ(found.size(), 2u);
+            EXPECT_EQ(found[0], "5678 " + paths[i]);
+            EXPECT_EQ(found[1].substr(0, 5), "5679 ");
+            EXPECT_NE(found[1], "5679 " + paths[i]);
+        }
+    }
+}
+
 TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
     FlashRig rig;
     rig.start("line", {"--json"});
@@ -200,6 +271,53 @@ TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
     EXPECT_EQ(rig.jq(R"jq(select(.event=="summary") | "\(.passed) \(.failed) \(.exit_code)")jq"), Lines{"4 0 0"});
     EXPECT_EQ(rig.jq(R"jq(select(.port=="1-4.1" and .event=="state") | .state)jq"),
               (Lines{"upgrading", "restarting", "done", "waiting", "upgrading", "restarting", "done"}));
+}
+
+// In line mode too a board without a port is followed: across its switch to
+// boot, and as it restarts into its new firmware ("restarting"). It is
+// upgraded once per plug-in; two such boards restarting together are not
+// taken for new ones either.
+TEST(LineMode, BoardsWithoutAPortAreUpgradedOncePerPlugIn) {
+    for (const bool toBoot : {true, false}) {
+        for (const char* serial : {"SN-A", ""}) {
+            SCOPED_TRACE(std::string(toBoot ? "--to-boot, " : "") + (*serial ? "a serial number" : "none"));
+            FlashRig rig;
+            rig.start("line", toBoot ? Lines{"--to-boot", "--json"} : Lines{"--json"});
+            auto board = portless(rig, serial, toBoot ? sim::Mode::Application : sim::Mode::Bootloader);
+            if (!toBoot) board->setPowerOnMode(sim::Mode::Bootloader);  // as plugged in again
+            const std::string key = board->path();
+            ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine(key, "done")) == 1; }, 10s))
+                << rig.outText.text();
+            const size_t looks = rig.bus.enumerations();
+            ASSERT_TRUE(waitFor([&] { return rig.bus.enumerations() >= looks + 20; }, 10s));
+            EXPECT_EQ(FlashRig::commandsOf(*board, kHeader), 1u);
+            EXPECT_EQ(rig.flashOf(*board), rig.payload);
+            rig.bus.detach(board);
+            ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine(key, "waiting")) == 1; }, 10s));
+            rig.bus.attach(board);  // plugged in again: another path, upgraded again
+            const std::string again = board->path();
+            ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), stateLine(again, "done")) == 1; }, 10s));
+            EXPECT_EQ(FlashRig::commandsOf(*board, kHeader), 2u);
+            rig.stop.request();
+            EXPECT_EQ(rig.join(), 0);
+            EXPECT_EQ(rig.jq(R"jq(select(.port==")jq" + key + R"jq(" and .event=="state") | .state)jq"),
+                      toBoot ? (Lines{"to-boot", "restarting", "upgrading", "restarting", "done", "waiting"})
+                             : (Lines{"upgrading", "restarting", "done", "waiting"}));
+        }
+    }
+    FlashRig rig;
+    rig.start("line", {"--json"});
+    auto first = portless(rig, "", sim::Mode::Bootloader), second = portless(rig, "", sim::Mode::Bootloader);
+    ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), R"("state":"done")") == 2; }, 10s))
+        << rig.outText.text();
+    const size_t looks = rig.bus.enumerations();
+    ASSERT_TRUE(waitFor([&] { return rig.bus.enumerations() >= looks + 20; }, 10s));
+    rig.stop.request();
+    EXPECT_EQ(rig.join(), 0);
+    EXPECT_EQ(FlashRig::commandsOf(*first, kHeader), 1u);
+    EXPECT_EQ(FlashRig::commandsOf(*second, kHeader), 1u);
+    EXPECT_EQ(first->mode(), sim::Mode::Application);
+    EXPECT_EQ(second->mode(), sim::Mode::Application);
 }
 
 TEST(Interrupt, StopEndsEveryDeviceAtOnceClosedAndRecordedInterrupted) {

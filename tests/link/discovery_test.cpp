@@ -12,6 +12,7 @@
 #include "link/descriptor.h"
 #include "link/discovery.h"
 #include "link/hid_node.h"
+#include "link/usb_location.h"
 #include "logging/logging.h"
 #include "sim/sim_bus.h"
 #include "support/link_fixtures.h"
@@ -173,9 +174,48 @@ TEST(PortChain, TheLastUsbDeviceOfASysfsPath) {
     };
     for (const auto& c : cases) EXPECT_EQ(portChainFromSysfsPath(c.path), c.chain) << c.path;
     for (const char* good : {"1-4", "1-4.2", "3-1.2.4", "10-12"}) EXPECT_TRUE(isPortChain(good)) << good;
-    for (const char* bad : {"", "1", "1-", "-4", "1-4.", "1-4..2", "1.4.2", "1-4:1.0", "usb1", "1-4.x"}) {
+    for (const char* bad : {"", "1", "1-", "-4", "1-4.", "1-4..2", "1.4.2", "1-4:1.0", "usb1", "1-4.x",
+                            "PCI(1400)-4", "PCIROOT0_PCI1400-4.x", "_SB..XHC-HS04", "PCIROOT0#PCI1400-4"}) {
         EXPECT_FALSE(isPortChain(bad)) << bad;
     }
+}
+
+// Windows' location paths of a USB node: the PCI path preferred, the ACPI
+// path when it is the only one; the same chain for a composite device's
+// interface as for the device; nothing for a root hub, another bus or junk.
+TEST(PortChain, WindowsLocationPaths) {
+    const struct {
+        const char* path;
+        const char* chain;
+    } cases[] = {
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)", "PCIROOT0_PCI1400-4"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)", "PCIROOT0_PCI1400-4.2"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)#USBMI(1)", "PCIROOT0_PCI1400-4.2"},
+        {"PCIROOT(20)#PCI(0301)#PCI(0000)#USBROOT(0)#USB(1)#USB(3)#USB(1)#USB(12)",
+         "PCIROOT20_PCI0301_PCI0000-1.3.1.12"},
+        {"PCIROOT(0)#PCI(1D00)#USBROOT(1)#USB(01)", "PCIROOT0_PCI1D00_USBROOT1-1"},
+        {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)", "_SB.PCI0.XHC.RHUB-HS04"},
+        {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)#USB(2)#USB(3)#USBMI(0)", "_SB.PCI0.XHC.RHUB-HS04.2.3"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)", ""},           // the root hub itself
+        {"ACPI(_SB_)#ACPI(PCI0)#ACPI(I2C1)#ACPI(TPD0)", ""},  // HID over I2C
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(0)", ""},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#", ""},
+        {"PCIROOT(0)##USBROOT(0)#USB(4)", ""},
+        {"PCIROOT(0)#PCI(14 00)#USBROOT(0)#USB(4)", ""},
+        {"USBROOT(0)#USB(4)", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string chain = portChainFromLocationPath(c.path);
+        EXPECT_EQ(chain, c.chain) << c.path;
+        EXPECT_EQ(isPortChain(chain), !chain.empty()) << chain;  // --port takes it
+    }
+    EXPECT_EQ(portChainFromLocationPaths({"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)#USB(2)",
+                                          "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)"}),
+              "PCIROOT0_PCI1400-4.2");
+    EXPECT_EQ(portChainFromLocationPaths({"junk", "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(SS01)"}),
+              "_SB.PCI0.XHC.RHUB-SS01");
+    EXPECT_EQ(portChainFromLocationPaths({}), "");
 }
 
 TEST(Discovery, FirstEnumeratedDeviceWinsWhateverItsEntry) {

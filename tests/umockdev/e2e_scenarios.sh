@@ -26,6 +26,11 @@ flash_all      usb-iap-flash flash --all on four devices: each byte-exact, JSON
                lines, exit code 0
 flash_unplug   the same with one device unplugged mid-way: the other three pass,
                exit code 1
+flash_toboot   usb-iap-flash flash --to-boot: the application switched, opened again
+               as the bootloader (another PID and path) and upgraded byte-exact; under
+               Wine, which gives no USB location, followed by its serial number
+line_toboot    the same in line mode, and the board back in its new firmware is done,
+               not taken again; Ctrl-C ends it with exit code 0
 "
 
 # --- the programs ------------------------------------------------------------
@@ -247,6 +252,54 @@ scenario_flash_unplug() {
         fail "summary: $(cat out.txt)"
     umock on 2 state
     [[ "$UMOCK_REPLY" == *" passed=0 "* ]] || fail "the unplugged device passed: $UMOCK_REPLY"
+}
+
+# followed FILE: one board in FILE, switched to boot and upgraded: both
+# passed, all on one port (the path it was found on, where the port is
+# unknown), opened as the application, then as the bootloader under another path.
+followed() {
+    [ "$(jq -r 'select(.event == "result") | "\(.procedure) \(.outcome)"' "$1" | xargs)" = \
+        "to-boot passed upgrade passed" ] || fail "results: $(cat "$1")"
+    [ "$(jq -r 'select(.event == "found") | .pid' "$1" | xargs)" = "5678 5679" ] || fail "found: $(cat "$1")"
+    [ "$(jq -r 'select(.event == "found") | .path' "$1" | sort -u | wc -l)" -eq 2 ] ||
+        fail "opened on one path: $(cat "$1")"
+    [ "$(jq -r 'select(.port != null) | .port' "$1" | sort -u | wc -l)" -eq 1 ] || fail "ports: $(cat "$1")"
+    echo "followed on port $(jq -r 'select(.event == "found") | .port' "$1" | head -n 1)"
+}
+
+scenario_flash_toboot() {
+    umock add app 0107
+    wait_listed 1 5678
+    flash flash --to-boot --json
+    [ "$FLASH_RC" -eq 0 ] || fail "exit code $FLASH_RC: $(cat err.txt)"
+    followed out.txt
+    umock flash "$WORK/flash-payload.bin"
+    umock wait app 10
+    expect_state mode=app pid=5678 bcd=0234 passed=1
+}
+
+scenario_line_toboot() {
+    umock add app 0107
+    wait_listed 1 5678
+    (LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" exec "${RUN_EXE[@]}" "$WORK/flash$EXE" line \
+        "$WORK/flash$EXE" --to-boot --json >raw.txt 2>err.txt 3>&- 4>&-) &
+    local pid=$! deadline=$((SECONDS + 90)) rc=0
+    # Done: the board was seen back in its new firmware, and so left alone.
+    until grep -q '"state":"done"' raw.txt; do
+        [ $SECONDS -lt $deadline ] || { kill -INT $pid; fail "no board done: $(cat raw.txt err.txt)"; }
+        sleep 0.2
+    done
+    kill -INT $pid
+    wait $pid || rc=$?
+    [ "$rc" -eq 0 ] || fail "line mode ended with $rc: $(cat err.txt)"
+    tr -d '\r' <raw.txt >out.txt
+    followed out.txt
+    [ "$(jq -r 'select(.event == "state") | .state' out.txt | xargs)" = "to-boot restarting upgrading restarting done" ] ||
+        fail "states: $(cat out.txt)"
+    [ "$(jq -r 'select(.event == "summary") | "\(.passed) \(.failed) \(.exit_code)"' out.txt)" = "1 0 0" ] ||
+        fail "summary: $(cat out.txt)"
+    umock flash "$WORK/flash-payload.bin"
+    expect_state mode=app pid=5678 bcd=0234 passed=1
 }
 
 # --- the run -----------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "flash/output_parts.h"
 #include "flash/outputs.h"
+#include "link/hid_node.h"
 
 namespace iap::flash {
 namespace {
@@ -69,35 +70,31 @@ std::string padded(std::string text, size_t width) {
     return text;
 }
 
-// A number list of a port chain: "1-4.2" gives 1, 4, 2; empty when not one.
-std::vector<unsigned long> portNumbers(const std::string& port) {
-    std::vector<unsigned long> numbers;
-    unsigned long value = 0;
-    bool digits = false;
+// A port chain as its texts and numbers in turn, each text with the number
+// after it: "1-4.10" gives ("", 1), ("-", 4), (".", 10).
+std::vector<std::pair<std::string, unsigned long>> portPieces(const std::string& port) {
+    std::vector<std::pair<std::string, unsigned long>> pieces(1);
+    bool number = false;
     for (char c : port) {
         if (c >= '0' && c <= '9') {
-            value = value * 10 + static_cast<unsigned long>(c - '0');
-            digits = true;
-        } else if ((c == '-' || c == '.') && digits) {
-            numbers.push_back(value);
-            value = 0;
-            digits = false;
-        } else {
-            return {};
+            pieces.back().second = pieces.back().second * 10 + static_cast<unsigned long>(c - '0');
+            number = true;
+            continue;
         }
+        if (number) pieces.emplace_back();
+        number = false;
+        pieces.back().first += c;
     }
-    if (!digits) return {};
-    numbers.push_back(value);
-    return numbers;
+    return pieces;
 }
 
 }  // namespace
 
 bool portBefore(const std::string& a, const std::string& b) {
-    const std::vector<unsigned long> na = portNumbers(a), nb = portNumbers(b);
-    if (na.empty() != nb.empty()) return !na.empty();
-    if (na.empty()) return a < b;
-    return na < nb;
+    const bool chainA = isPortChain(a), chainB = isPortChain(b);
+    if (chainA != chainB) return chainA;
+    if (!chainA) return a < b;
+    return portPieces(a) < portPieces(b);
 }
 
 void applyToBoard(BoardModel& model, const Event& event) {

@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "      bcdDevice, serial; a device that cannot be opened with the reason\n"
     "  flash TOOL [--all] [--port P]... [--wait S] [--to-boot] [--json | --plain]\n"
     "      upgrades the first matching device, as the window does; with --all every\n"
-    "      matching device at once; --port P the device on USB port P (\"1-4.2\"),\n"
+    "      matching device at once; --port P the device on USB port P, as list\n"
+    "      shows it (\"1-4.2\"; on Windows \"PCIROOT0_PCI1400-4.2\"),\n"
     "      again for more ports; --wait S waits up to S seconds for devices to\n"
     "      arrive (without it: the package's search time-out, or for --all only the\n"
     "      devices present); --to-boot first switches each device to its bootloader\n"
@@ -120,7 +121,7 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         else if (word == "--verbose") o.verbose = true;
         else if (word == "--port") {
             if (!isPortChain(*value)) {
-                error = "--port \"" + *value + "\" is not a USB port chain (like 1-4.2)";
+                error = "--port \"" + *value + "\" is not a USB port chain (as list shows it, like 1-4.2)";
                 return std::nullopt;
             }
             o.ports.push_back(*value);
