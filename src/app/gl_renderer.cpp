@@ -43,6 +43,9 @@ GlContextFacts inspectCurrentGl(const std::string& missingOpenGL3) {
     // OpenGL 2.0 made any size core; the extension list is read only below
     // 3.0, where the single string is still there.
     gl.anyTextureSize = gl.major >= 2 || listed(glText(GL_EXTENSIONS), "GL_ARB_texture_non_power_of_two");
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    gl.maxTextureSize = maxSize > 0 ? maxSize : 0;
     return gl;
 }
 

@@ -22,6 +22,9 @@ struct GlContextFacts {
     // Textures of any size (OpenGL 2.0, or GL_ARB_texture_non_power_of_two);
     // without, package images go into power-of-two textures.
     bool anyTextureSize = false;
+    // GL_MAX_TEXTURE_SIZE (1024 on "GDI Generic"): larger images are halved
+    // until they fit; 0 when the context does not say.
+    int maxTextureSize = 0;
     // Why the context cannot draw the window ("" when it can).
     std::string failure;
 };

@@ -57,8 +57,9 @@ bool main_init(Shell& shell, int argc, char** argv) {
     basic_logger->info("UI thread OK");
 
     const bool anyTextureSize = shell.gl.anyTextureSize;
-    shell.packageValid = LoadPackage(shell.state, [anyTextureSize](DecodedImage&& image) {
-        return makeGlTexture(std::move(image), anyTextureSize);
+    const int maxTextureSize = shell.gl.maxTextureSize;
+    shell.packageValid = LoadPackage(shell.state, [anyTextureSize, maxTextureSize](DecodedImage&& image) {
+        return makeGlTexture(std::move(image), anyTextureSize, maxTextureSize);
     });
     if (!shell.packageValid) {
         shell.reporter->postTips(kCorruptPackage);
