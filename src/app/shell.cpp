@@ -79,10 +79,9 @@ int run(Shell& shell, int argc, char** argv) {
         shell.gl = inspectCurrentGl(missing);
         why = shell.gl.failure;
         if (why.empty() && shell.gl.backEnd == GlRenderer::OpenGL2) {
-            std::fprintf(stderr, "%s: OpenGL %s (%s)%s%s: drawing with OpenGL 1.1 calls%s\n", kWindowName,
-                         shell.gl.version.c_str(), shell.gl.renderer.c_str(),
-                         shell.gl.major >= 3 ? " without " : "", shell.gl.major >= 3 ? missing.c_str() : "",
-                         shell.gl.anyTextureSize ? "" : ", images in power-of-two textures");
+            warning("OpenGL " + shell.gl.version + " (" + shell.gl.renderer + ")" +
+                    (shell.gl.major >= 3 ? " without " + missing : std::string()) + ": drawing with OpenGL 1.1 calls" +
+                    (shell.gl.anyTextureSize ? "" : ", images in power-of-two textures"));
         }
     } else {
         why = platform.glFailure();

@@ -1,9 +1,9 @@
 #include "link/discovery.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
+#include "bytes/ascii.h"
 #include "link/descriptor.h"
 #include "logging/diagnostics.h"
 #include "logging/logging.h"
@@ -27,22 +27,6 @@ uint16_t hexAfter(const std::string& path, size_t start) {
         value = static_cast<uint16_t>((value << 4) | digit);
     }
     return value;
-}
-
-// The first position of token (upper-case letters) in text, compared without
-// regard to case; npos when absent.
-size_t findNoCase(const std::string& text, const char* token) {
-    const size_t n = std::strlen(token);
-    for (size_t i = 0; i + n <= text.size(); ++i) {
-        size_t k = 0;
-        for (; k < n; ++k) {
-            char c = text[i + k];
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            if (c != token[k]) break;
-        }
-        if (k == n) return i;
-    }
-    return std::string::npos;
 }
 
 }  // namespace

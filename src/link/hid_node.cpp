@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "bytes/ascii.h"
+
 #ifdef __linux__
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,12 +15,6 @@
 namespace iap {
 
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isWordChar(char c) { return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool allOf(std::string_view text, bool (*ok)(char)) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), ok);
-}
 
 // The "."-separated parts of text, none empty: the first of ok chars first, the others of rest.
 bool dotted(std::string_view text, bool (*first)(char), bool (*rest)(char)) {
@@ -38,8 +34,8 @@ bool isPortChain(std::string_view text) {
     const size_t dash = text.find('-');
     if (dash == std::string_view::npos) return false;
     const std::string_view controller = text.substr(0, dash), ports = text.substr(dash + 1);
-    if (allOf(controller, isDigit)) return dotted(ports, isDigit, isDigit);
-    return dotted(controller, isWordChar, isWordChar) && dotted(ports, isWordChar, isDigit);
+    if (allOf(controller, isAsciiDigit)) return dotted(ports, isAsciiDigit, isAsciiDigit);
+    return dotted(controller, isWordChar, isWordChar) && dotted(ports, isWordChar, isAsciiDigit);
 }
 
 std::string portChainFromSysfsPath(std::string_view devicePath) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "bytes/ascii.h"
+
 namespace iap {
 namespace {
 
@@ -10,18 +12,12 @@ struct Element {
     std::string_view arg;   // "1400"
 };
 
-bool isWord(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    });
-}
-
 // A decimal number up to 255, as Windows writes USB(n), USBMI(n) and USBROOT(n).
 bool number(std::string_view text, unsigned& value) {
     if (text.empty() || text.size() > 3) return false;
     value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (!isAsciiDigit(c)) return false;
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
     return value <= 255;
@@ -35,7 +31,7 @@ bool split(std::string_view path, std::vector<Element>& out) {
         const size_t open = item.find('(');
         if (open == std::string_view::npos || item.back() != ')') return false;
         const Element e{item.substr(0, open), item.substr(open + 1, item.size() - open - 2)};
-        if (!isWord(e.name) || !isWord(e.arg)) return false;
+        if (!allOf(e.name, isWordChar) || !allOf(e.arg, isWordChar)) return false;
         out.push_back(e);
         if (end == path.size()) break;
         path.remove_prefix(end + 1);
@@ -44,12 +40,7 @@ bool split(std::string_view path, std::vector<Element>& out) {
     return !out.empty();
 }
 
-bool named(const Element& e, std::string_view name) {
-    return e.name.size() == name.size() &&
-           std::equal(e.name.begin(), e.name.end(), name.begin(), [](char a, char b) {
-               return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
-           });
-}
+bool named(const Element& e, std::string_view name) { return equalsNoCase(e.name, name); }
 
 // An ACPI name without the "_" that pads it to four characters.
 std::string_view acpiName(std::string_view name) {

@@ -40,6 +40,7 @@ LineWriter standardErrorWarnings() {
         std::string line = "USB IAP tool: ";
         line.append(text).push_back('\n');
         std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);  // the Windows C runtime buffers a redirected stderr
     };
 }
 

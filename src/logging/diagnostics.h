@@ -6,7 +6,8 @@
 //    the UI thread's "event type" line. Standard output unless the program
 //    says otherwise; the window keeps them there, byte for byte.
 //  - warnings: what the user should know (the log went to another folder or
-//    nowhere, a log that cannot rotate, a record that cannot be written).
+//    nowhere, a log that cannot rotate, a record that cannot be written,
+//    the window drawn with an old OpenGL).
 //    Standard error as "USB IAP tool: <text>" unless the program says
 //    otherwise.
 // A writer gets one whole line at a time and never two at once. While a

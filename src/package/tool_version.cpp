@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+#include "bytes/ascii.h"
 #include "project_version.h"
 
 namespace iap {
 
 namespace {
 
-constexpr std::string_view kMarkerPrefix = "USB-IAP-TOOL-VERSION:";
+#define IAP_VERSION_MARKER_PREFIX "USB-IAP-TOOL-VERSION:"
+constexpr std::string_view kMarkerPrefix = IAP_VERSION_MARKER_PREFIX;
 constexpr size_t kMaxVersionLength = 32;
 
 }  // namespace
@@ -17,16 +19,16 @@ constexpr size_t kMaxVersionLength = 32;
 // compiler nor the linker can leave it out of a program that asks for its
 // version, and strip keeps it (it is data, not a symbol).
 extern const char kToolVersionMarker[];
-[[gnu::used]] const char kToolVersionMarker[] = "USB-IAP-TOOL-VERSION:" IAP_PROJECT_VERSION;
+[[gnu::used]] const char kToolVersionMarker[] = IAP_VERSION_MARKER_PREFIX IAP_PROJECT_VERSION;
 
 std::string_view toolVersion() {
     return std::string_view(kToolVersionMarker).substr(kMarkerPrefix.size());
 }
 
 std::optional<std::string> findToolVersion(std::span<const uint8_t> executable) {
-    const auto isVersionChar = [](uint8_t c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' ||
-               c == '+' || c == '~' || c == '-';
+    const auto isVersionChar = [](uint8_t byte) {
+        const char c = static_cast<char>(byte);
+        return isAsciiDigit(c) || isAsciiLetter(c) || c == '.' || c == '+' || c == '~' || c == '-';
     };
     auto from = executable.begin();
     for (;;) {

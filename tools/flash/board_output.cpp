@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "bytes/ascii.h"
 #include "flash/output_parts.h"
 #include "flash/outputs.h"
 #include "link/hid_node.h"
@@ -76,7 +77,7 @@ std::vector<std::pair<std::string, unsigned long>> portPieces(const std::string&
     std::vector<std::pair<std::string, unsigned long>> pieces(1);
     bool number = false;
     for (char c : port) {
-        if (c >= '0' && c <= '9') {
+        if (isAsciiDigit(c)) {
             pieces.back().second = pieces.back().second * 10 + static_cast<unsigned long>(c - '0');
             number = true;
             continue;

@@ -62,10 +62,9 @@ struct Options {
 
 // The options each command takes.
 bool takes(const std::string& command, const std::string& option) {
-    static const std::set<std::string> list = {"--json", "--verbose"};
-    static const std::set<std::string> flash = {"--all",  "--port",  "--wait",   "--to-boot",
-                                                "--json", "--plain", "--verbose"};
-    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain", "--verbose"};
+    static const std::set<std::string> list = {"--json"};
+    static const std::set<std::string> flash = {"--all", "--port", "--wait", "--to-boot", "--json", "--plain"};
+    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain"};
     if (option == "--verbose") return true;  // every command
     if (command == "list") return list.count(option) > 0;
     if (command == "flash") return flash.count(option) > 0;
