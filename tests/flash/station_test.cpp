@@ -214,22 +214,15 @@ TEST(FlashToBoot, DevicesWithoutAPortAreFollowedBySerialNumberOrAsTheOneNewDevic
         Lines args = c.args;
         args.insert(args.end(), {"--to-boot", "--json"});
         rig.start("flash", args);
-        std::shared_ptr<sim::SimDevice> stranger;
         if (c.stranger) {
             ASSERT_TRUE(waitFor([&] { return FlashRig::commandsOf(*boards[0], kToBoot) == 1; }, 10s));
-            stranger = portless(rig, c.stranger, sim::Mode::Bootloader);
+            portless(rig, c.stranger, sim::Mode::Bootloader);
         }
         EXPECT_EQ(rig.join(), c.upgraded ? 0 : 1) << rig.outText.text();
-        if (stranger) {
-            EXPECT_EQ(FlashRig::commandsOf(*stranger, kHeader), 0u);
-        }
         for (size_t i = 0; i < boards.size(); ++i) {
             EXPECT_EQ(rig.jq(R"(select(.port==")" + keys[i] + R"jq(" and .event=="result") | "\(.procedure) \(.outcome)")jq"),
                       (Lines{"to-boot passed", c.upgraded ? "upgrade passed" : "upgrade open-failed"}));
-            EXPECT_EQ(FlashRig::commandsOf(*boards[i], kHeader), c.upgraded ? 1u : 0u);
-            if (c.upgraded) {
-                EXPECT_EQ(rig.flashOf(*boards[i]), rig.payload);
-            }
+            EXPECT_EQ(FlashRig::commandsOf(*boards[i], kHeader), c.upgraded ? 1u : 0u);  // this board, once
         }
     }
 }
@@ -501,7 +494,6 @@ TEST(LineMode, ASwapWhileRestartingIsUpgradedWhenTheSerialNumbersDiffer) {
         rig.bus.detach(boards[0]);
         rig.bus.attach(boards[1]);
         ASSERT_TRUE(serials ? told(rig, "1-4.1", "restarting", 2) : moreLooks(rig, 10));
-        EXPECT_EQ(FlashRig::commandsOf(*boards[1], kHeader), serials ? 1u : 0u);
         rig.stop.request();
         EXPECT_EQ(rig.join(), 0);
         EXPECT_EQ(rig.jq(R"jq(select(.event=="result") | "\(.port) \(.outcome) \(.serial)")jq"),
