@@ -7,6 +7,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 
 #include <atomic>
+#include <cstring>
 #include <sstream>
 
 #include "link/descriptor.h"
@@ -155,7 +156,10 @@ TEST(Discovery, OpenMatchingTriesEveryEntryAndTellsWhyNot) {
     EXPECT_EQ(bus.openProblem("/dev/hidraw999").reason, "No such device");
 }
 
-TEST(PortChain, TheLastUsbDeviceOfASysfsPath) {
+// Linux: the last USB device of a sysfs path. Windows: a node's location
+// path, PCI or ACPI (the PCI path preferred), a composite device's interface
+// giving its device's chain. Nothing for a root hub, another bus or junk.
+TEST(PortChain, TheLastUsbDeviceOfASysfsPathOrAWindowsLocationPath) {
     const struct {
         const char* path;
         const char* chain;
@@ -171,25 +175,7 @@ TEST(PortChain, TheLastUsbDeviceOfASysfsPath) {
         {"/sys/devices/usb1/1-1/1-1:1.0/0003:1234:5678.0002/", "1-1"},
         {"/sys/devices/usb1/1-1/1-1:1.0", ""},
         {"", ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(portChainFromSysfsPath(c.path), c.chain) << c.path;
-    for (const char* good : {"1-4", "1-4.2", "3-1.2.4", "10-12"}) EXPECT_TRUE(isPortChain(good)) << good;
-    for (const char* bad : {"", "1", "1-", "-4", "1-4.", "1-4..2", "1.4.2", "1-4:1.0", "usb1", "1-4.x",
-                            "PCI(1400)-4", "PCIROOT0_PCI1400-4.x", "_SB..XHC-HS04", "PCIROOT0#PCI1400-4"}) {
-        EXPECT_FALSE(isPortChain(bad)) << bad;
-    }
-}
-
-// Windows' location paths of a USB node: the PCI path preferred, the ACPI
-// path when it is the only one; the same chain for a composite device's
-// interface as for the device; nothing for a root hub, another bus or junk.
-TEST(PortChain, WindowsLocationPaths) {
-    const struct {
-        const char* path;
-        const char* chain;
-    } cases[] = {
         {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)", "PCIROOT0_PCI1400-4"},
-        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)", "PCIROOT0_PCI1400-4.2"},
         {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)#USBMI(1)", "PCIROOT0_PCI1400-4.2"},
         {"PCIROOT(20)#PCI(0301)#PCI(0000)#USBROOT(0)#USB(1)#USB(3)#USB(1)#USB(12)",
          "PCIROOT20_PCI0301_PCI0000-1.3.1.12"},
@@ -203,12 +189,19 @@ TEST(PortChain, WindowsLocationPaths) {
         {"PCIROOT(0)##USBROOT(0)#USB(4)", ""},
         {"PCIROOT(0)#PCI(14 00)#USBROOT(0)#USB(4)", ""},
         {"USBROOT(0)#USB(4)", ""},
-        {"", ""},
     };
     for (const auto& c : cases) {
-        const std::string chain = portChainFromLocationPath(c.path);
+        // Either system's path is junk to the other's reader.
+        const bool windows = std::strchr(c.path, '#') != nullptr;
+        const std::string chain = windows ? portChainFromLocationPath(c.path) : portChainFromSysfsPath(c.path);
         EXPECT_EQ(chain, c.chain) << c.path;
+        EXPECT_EQ(windows ? portChainFromSysfsPath(c.path) : portChainFromLocationPath(c.path), "") << c.path;
         EXPECT_EQ(isPortChain(chain), !chain.empty()) << chain;  // --port takes it
+    }
+    for (const char* good : {"1-4", "1-4.2", "3-1.2.4", "10-12"}) EXPECT_TRUE(isPortChain(good)) << good;
+    for (const char* bad : {"", "1", "1-", "-4", "1-4.", "1-4..2", "1.4.2", "1-4:1.0", "usb1", "1-4.x",
+                            "PCI(1400)-4", "PCIROOT0_PCI1400-4.x", "_SB..XHC-HS04", "PCIROOT0#PCI1400-4"}) {
+        EXPECT_FALSE(isPortChain(bad)) << bad;
     }
     EXPECT_EQ(portChainFromLocationPaths({"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)#USB(2)",
                                           "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)"}),

@@ -9,9 +9,7 @@ namespace {
 
 DecodedImage image(int width, int height) {
     DecodedImage img{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 4; ++c) img.rgba[(static_cast<size_t>(y) * width + x) * 4 + c] = uint8_t(x * 4 + y + c);
+    for (size_t i = 0; i < img.rgba.size(); ++i) img.rgba[i] = uint8_t(i / 4 % width * 4 + i / 4 / width + i % 4);
     return img;
 }
 
@@ -20,7 +18,7 @@ uint8_t at(const DecodedImage& img, int x, int y, int c = 0) {
 }
 
 TEST(TextureImage, PaddedToPowersOfTwoAndHalvedUntilItFitsTheCap) {
-    struct Case {
+    const struct {
         int width, height;
         bool anyTextureSize;
         int maxSide;
@@ -34,7 +32,7 @@ TEST(TextureImage, PaddedToPowersOfTwoAndHalvedUntilItFitsTheCap) {
         {2047, 1500, false, 512, 512, 512, 512.0f / 512, 375.0f / 512},  // twice, odd side rounded up
         {1, 1, false, 1, 1, 1, 1.0f, 1.0f},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " cap " + std::to_string(c.maxSide));
         const TextureImage t = textureImage(image(c.width, c.height), c.anyTextureSize, c.maxSide);
         EXPECT_EQ(t.pixels.width, c.texWidth);

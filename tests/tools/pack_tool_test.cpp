@@ -161,20 +161,19 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
 // A tool's version is the marker in its executable part; markers in the
 // package (the firmware may hold any text) and broken ones do not count.
 TEST_F(PackToolTest, InspectReadsTheVersionOfTheExecutableOnly) {
-    const auto bytesOf = [](std::string_view text) { return std::vector<uint8_t>(text.begin(), text.end()); };
-    const std::string_view marker("USB-IAP-TOOL-VERSION:", 21);
+    using namespace std::string_literals;
+    const std::string marker = "USB-IAP-TOOL-VERSION:";
+    const auto bytesOf = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
     std::vector<uint8_t> app = test::fakeExecutable(3000);
-    const std::vector<uint8_t> broken = bytesOf(std::string(marker) + std::string(1, '\0') + std::string(marker) +
-                                                "1.0 beta" + std::string(1, '\0') + std::string(marker) + "9.9.9");
-    const std::vector<uint8_t> good = bytesOf(std::string(marker) + "2.3.4-rc1" + std::string(1, '\0'));
+    const std::vector<uint8_t> broken = bytesOf(marker + "\0"s + marker + "1.0 beta\0"s + marker + "9.9.9");
     app.insert(app.begin() + 100, broken.begin(), broken.end());
     test::writeBytes(exe, app);
-    const std::vector<uint8_t> inFirmware = bytesOf(std::string(marker) + "7.7.7" + std::string(1, '\0'));
-    test::writeBytes(payload, inFirmware);
+    test::writeBytes(payload, bytesOf(marker + "7.7.7\0"s));
     ASSERT_EQ(pack(buildArgs(tool)), 0) << err;
     ASSERT_EQ(pack({"inspect", tool.string()}), 0) << err;
     EXPECT_TRUE(has(out, "tool version: unknown (no version marker in the executable)\n")) << out;
 
+    const std::vector<uint8_t> good = bytesOf(marker + "2.3.4-rc1\0"s);
     app.insert(app.begin() + 2000, good.begin(), good.end());
     test::writeBytes(exe, app);
     ASSERT_EQ(pack(buildArgs(tool)), 0) << err;
@@ -186,11 +185,9 @@ TEST_F(PackToolTest, InspectReadsTheVersionOfTheExecutableOnly) {
 
     // This program carries the marker of its own version, as every program
     // of the project does, and --version prints it.
-    const std::optional<std::string> own = findToolVersion(test::readBytes(currentExecutablePath()));
-    ASSERT_TRUE(own.has_value());
-    EXPECT_EQ(*own, toolVersion());
+    EXPECT_EQ(findToolVersion(test::readBytes(currentExecutablePath())), std::string(toolVersion()));
     EXPECT_EQ(pack({"--version"}), 0);
-    EXPECT_EQ(out, "usb-iap-pack " + *own + "\n");
+    EXPECT_EQ(out, "usb-iap-pack " + std::string(toolVersion()) + "\n");
 }
 
 // The output may replace the executable it is made from, never another input.

@@ -5,8 +5,6 @@
 // travel to standard output.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "package/package_loader.h"
@@ -19,15 +17,10 @@
 namespace iap {
 namespace {
 
-std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(ToolStandardOutput, ASwitchAndAnUpgradeWriteTheSameBytesAsEver) {
     test::TempDir dir;
     Package package = test::testPackage();
-    package.firmware = test::testFirmware(700, 256);
+    package.firmware = test::testFirmware(200, 256);
     package.deviceIds = {{0x01, 0x5679, 0x1234}, {0x01, 0x5678, 0x1234}};
     package.settings = {3, 1000, 0, 1000, 1000};
     test::Rig rig;
@@ -46,11 +39,11 @@ TEST(ToolStandardOutput, ASwitchAndAnUpgradeWriteTheSameBytesAsEver) {
     while (rig.events.pending() > 0) UIThreadEventHandler(rig.events, display);
     std::string out = ::testing::internal::GetCapturedStdout();
 
-    std::string path(1, '"');
-    path.append(rig.state.executablePath.string()).push_back('"');
+    const std::string path = '"' + rig.state.executablePath.string() + '"';
     ASSERT_NE(out.find(path), std::string::npos);
     out.replace(out.find(path), path.size(), "\"TOOL\"");
-    EXPECT_EQ(out, fileText(IAP_TOOL_STDOUT));
+    const std::vector<uint8_t> expected = test::readBytes(IAP_TOOL_STDOUT);
+    EXPECT_EQ(out, std::string(expected.begin(), expected.end()));
 }
 
 }  // namespace
