@@ -7,34 +7,40 @@
 # UMOCKDEV_DIR, IAP_UMOCK_PRELOAD, and fds 3 (commands) and 4 (answers).
 #
 # Under Wine (IAP_WINE_PREFIX set, see lib.sh; IAP_TOOL and IAP_FLASH are then
-# the .exe, IAP_CFGMGR32 the test fixture cfgmgr32.dll of tests/win) the
-# programs reach the same fake nodes through hidapi's Windows back-end,
-# Wine's hid.dll and winebus, which reads hidraw nodes through libudev:
-#  - the whole Wine session (wineserver, winedevice.exe with winebus) starts
-#    inside the testbed (start_wine_session), so that the preload library
-#    reaches winedevice.exe;
-#  - winebus's udev bus comes up only with its SDL bus off ("Enable SDL" 0);
-#  - wineusb.sys is off: it busy-loops on umockdev's USB nodes;
-#  - cfgmgr32.dll beside each program, preferred to Wine's builtin, gives the
-#    cfgmgr32 functions that hidapi needs and Wine 8 lacks.
+# the .exe) the programs reach the same fake nodes through hidapi's Windows
+# back-end, Wine's hid.dll and winebus, which reads hidraw nodes through
+# libudev; IAP_CFGMGR32, the fixture cfgmgr32.dll of tests/win, beside them
+# gives the cfgmgr32 functions that hidapi needs and Wine 8 lacks; wineusb.sys
+# is off: it busy-loops on umockdev's USB nodes.
 source "$(dirname "${BASH_SOURCE[0]}")/../gui/lib.sh"
 
 [ -n "${IAP_UMOCK_PRELOAD:-}" ] || fail "run under umockdev_e2e_driver"
+PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
 if [ "$WINDOWS" -eq 1 ]; then
-    [ -f "${IAP_CFGMGR32:-}" ] || fail "IAP_CFGMGR32 names no file"
+    cp "${IAP_CFGMGR32:-}" "$WORK/" || fail "IAP_CFGMGR32 names no file"
     export WINEDLLOVERRIDES="mscoree,mshtml=;cfgmgr32=n,b;wineusb.sys=d"
 fi
 
 # in_testbed CMD...: CMD with libumockdev-preload, without the driver's pipes.
-in_testbed() {
-    LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" "$@" 3>&- 4>&-
+in_testbed() { LD_PRELOAD=$PRELOAD "$@" 3>&- 4>&-; }
+
+# poll SECONDS CMD...: CMD every 0.2 s until it succeeds; false after SECONDS.
+poll() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
 }
 
-# start_wine_session: under Wine, a session started inside the testbed that
-# lasts until the script ends (lib.sh's cleanup ends it); nothing on Linux.
-# Needs the display.
+# start_wine_session: under Wine, the whole session (wineserver, winedevice.exe
+# with winebus) started inside the testbed, so that the preload library
+# reaches winebus, until the script ends (lib.sh's cleanup ends it); nothing
+# on Linux. Needs the display.
 start_wine_session() {
     [ "$WINDOWS" -eq 1 ] || return 0
+    # winebus's udev bus comes up only with its SDL bus off.
     local key='HKLM\System\CurrentControlSet\Services\winebus'
     if ! grep -q '^"Enable SDL"=dword:00000000' "$WINEPREFIX/system.reg"; then
         wine reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add Enable SDL"
@@ -42,16 +48,8 @@ start_wine_session() {
     fi
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
-    # Wine 8's HID class driver can leave a report unread when it arrives
-    # just as a read starts (pdo_read looks at the queue, then queues the
-    # read, without a lock over both): the devices answer 1 ms after each
-    # output report, as an interrupt endpoint does, not while it is written.
-    # winebus reads a node that reports POLLHUP again and again, holding its
-    # lock, until it hears of the removal: under Wine an unplug leaves poll()
-    # silent, and the programs see it as Windows reports it, by the removal.
-    # winebus unlinks a removed device from its list twice: a device plugged
-    # or unplugged in between is lost or comes back, so the testbed spaces
-    # the changes after an unplug (Testbed::setWineMode).
+    # The devices and the testbed set for three faults of Wine 8 (the
+    # driver's "wine").
     umock wine
     # A program that waits for its input keeps the session (and winebus) up
     # between the programs of the scenarios.
@@ -67,9 +65,10 @@ umock() {
     [[ "$UMOCK_REPLY" == ok* ]] || fail "device command \"$*\": $UMOCK_REPLY"
 }
 
-# expect_state KEY=VALUE...: the emulated device's state holds each pair.
+# expect_state [on K] KEY=VALUE...: the state of the device added last (or
+# of device K) holds each pair.
 expect_state() {
-    umock state
+    if [ "$1" = on ]; then umock on "$2" state; shift 2; else umock state; fi
     for pair in "$@"; do
         [[ " $UMOCK_REPLY " == *" $pair "* ]] || fail "device state \"$UMOCK_REPLY\" lacks $pair"
     done
@@ -89,7 +88,6 @@ make_real_tool() {
         --search-timeout 3000 --ack-timeout 1000 --switch-delay 500 "$@" \
         >"$WORK/pack.txt" 2>&1 || { cat "$WORK/pack.txt" >&2; fail "usb-iap-pack build"; }
     chmod +x "$out"
-    [ "$WINDOWS" -eq 0 ] || cp "$IAP_CFGMGR32" "$(dirname "$out")/"
 }
 
 # open_real_tool EXE: the tool inside the testbed, and its window.
@@ -100,14 +98,7 @@ open_real_tool() {
 
 # Open descriptors of the tool on PTYs (the fake nodes are PTYs). Linux only:
 # under Wine winedevice.exe holds the nodes.
-tool_pty_fds() {
-    local n=0 link
-    for fd in /proc/"$TOOL_PID"/fd/*; do
-        link=$(readlink "$fd" 2>/dev/null || true)
-        [[ "$link" == /dev/pts/* ]] && n=$((n + 1))
-    done
-    echo "$n"
-}
+tool_pty_fds() { find /proc/"$TOOL_PID"/fd -lname '/dev/pts/*' 2>/dev/null | wc -l; }
 
 # Widget centres of the standard layout.
 START_XY="281 351"

@@ -1,45 +1,28 @@
 #!/usr/bin/env bash
-# The real programs against the emulated bootloader, in the testbed that
+# The real programs against the emulated bootloader in the testbed that
 # umockdev_e2e_driver holds: the tool's window, clicked in Xvfb, and
-# usb-iap-flash. One table for both platforms: on Linux the programs run
-# natively over hidapi's hidraw back-end; with IAP_WINE_PREFIX set the .exe
-# run under Wine over hidapi's Windows back-end, Wine's hid.dll and winebus,
-# which reads the same fake hidraw nodes (e2e_lib.sh).
+# usb-iap-flash; on Linux natively over hidapi's hidraw back-end, with
+# IAP_WINE_PREFIX set the .exe under Wine (e2e_lib.sh).
 #
 #   umockdev_e2e_driver e2e_scenarios.sh NAME...
 #
-# The scenarios run one after the other in one testbed and, under Wine, one
-# Wine session; each starts with no device plugged, in a folder of its own.
+# The scenarios run one after the other in one testbed (and Wine session),
+# each in a folder of its own and with no device plugged at its start.
 source "$(dirname "$0")/e2e_lib.sh"
 
-# name         what it shows
-SCENARIOS="
-upgrade        devices with a wrong usage page or report ID are examined and not
-               opened (\"Open Failed!\"); the device vanishes mid-upgrade: \"hid_get_report
-               failed\", the node closed, no PASS; plugged again, START upgrades it
-               byte-exact to PASS with a full bar
-toboot         ToBoot is accepted, the application comes back as the bootloader and
-               START passes; on Linux DEVINFO (libusb) shows the old and new version
-status         a status code on a data block shows its text with the code
-autostart      auto-start upgrades two devices plugged one after the other
-flash_all      usb-iap-flash flash --all on four devices: each byte-exact, JSON
-               lines, exit code 0
-flash_unplug   the same with one device unplugged mid-way: the other three pass,
-               exit code 1
-flash_toboot   usb-iap-flash flash --to-boot: the application switched, opened again
-               as the bootloader (another PID and path) and upgraded byte-exact; under
-               Wine, which gives no USB location, followed by its serial number
-line_toboot    the same in line mode, and the board back in its new firmware is done,
-               not taken again; Ctrl-C ends it with exit code 0
-"
+# flash ARGS...: usb-iap-flash with the flash tool in the testbed; standard
+# output (LF line ends) in out.txt (FLASH_OUT names another file), standard
+# error in err.txt, exit code in FLASH_RC.
+flash() {
+    FLASH_RC=0
+    in_testbed "${RUN_EXE[@]}" "$WORK/flash$EXE" "$1" "$WORK/flash$EXE" "${@:2}" >raw.txt 2>err.txt || FLASH_RC=$?
+    tr -d '\r' <raw.txt >"${FLASH_OUT:-out.txt}"
+}
 
-# --- the programs ------------------------------------------------------------
-
-# The window's tool (payload $WORK/payload.bin; when IAP_TOOL is set) and,
-# made from usb-iap-flash, the flash tool (payload $WORK/flash-payload.bin).
+# The window's tool (when IAP_TOOL is set) and the flash tool, made from
+# usb-iap-flash (payload $WORK/flash-payload.bin).
 make_tools() {
     [ -z "${IAP_TOOL:-}" ] || make_real_tool "$WORK/tool$EXE"
-    [ "$WINDOWS" -eq 0 ] || cp "$IAP_CFGMGR32" "$WORK/"
     head -c 30000 /dev/urandom >"$WORK/flash-payload.bin"
     cp "$IAP_FLASH" "$WORK/flash-exe$EXE"
     "$IAP_PACK" build --exe "$WORK/flash-exe$EXE" --out "$WORK/flash$EXE" --payload "$WORK/flash-payload.bin" \
@@ -47,38 +30,39 @@ make_tools() {
         --search-timeout 1000 --ack-timeout 1000 --switch-delay 500 >/dev/null || fail "usb-iap-pack build"
 }
 
-# flash ARGS...: usb-iap-flash with the flash tool in the testbed; standard
-# output (LF line ends) in out.txt, standard error in err.txt, exit code in
-# FLASH_RC. FLASH_OUT names another file for the output.
-flash() {
-    local out=${FLASH_OUT:-out.txt}
-    FLASH_RC=0
-    in_testbed "${RUN_EXE[@]}" "$WORK/flash$EXE" "$1" "$WORK/flash$EXE" "${@:2}" >raw.txt 2>err.txt || FLASH_RC=$?
-    tr -d '\r' <raw.txt >"$out"
+# listed COUNT [PID]: usb-iap-flash lists COUNT devices ready to open (of
+# that product ID). wait_listed: until it does; under Wine a plug reaches
+# the programs only once winebus and the HID class driver have taken it.
+listed() {
+    FLASH_OUT=list.txt flash list --json
+    [ "$(jq -s --arg pid "${2:-}" \
+        '[.[] | select(.event == "found" and .ready and ($pid == "" or .pid == $pid))] | length' list.txt)" -eq "$1" ]
+}
+wait_listed() { poll 60 listed "$@" || fail "not $1 devices${2:+ of product $2} listed: $(cat list.txt err.txt)"; }
+
+# jq_is FILE FILTER WANT: FILTER over the events of FILE (an array; ev(NAME)
+# gives those of one kind) prints WANT, its lines joined by spaces.
+jq_is() {
+    local got
+    got=$(jq -r -s "def ev(\$e): .[] | select(.event == \$e); $2" "$1" | paste -sd ' ') ||
+        fail "not JSON lines: $(cat "$1")"
+    [ "$got" = "$3" ] || fail "$2: \"$got\", not \"$3\": $(cat "$1")"
 }
 
-# wait_listed COUNT [PID]: until usb-iap-flash lists COUNT devices ready to
-# open (with that product ID): under Wine a plug reaches the programs only
-# once winebus and the HID class driver have taken it.
-wait_listed() {
-    local deadline=$((SECONDS + 60)) n
-    while [ $SECONDS -lt $deadline ]; do
-        FLASH_OUT=list.txt flash list --json
-        n=$(jq -s --arg pid "${2:-}" '[.[] | select(.event == "found" and .ready and ($pid == "" or .pid == $pid))] | length' list.txt)
-        [ "$n" -eq "$1" ] && return 0
-        sleep 0.2
-    done
-    fail "usb-iap-flash lists $n devices${2:+ of product $2}, not $1: $(cat list.txt err.txt)"
+# flash_done RC "PASSED FAILED EXIT": usb-iap-flash's exit code and summary.
+flash_done() {
+    [ "$FLASH_RC" -eq "$1" ] || fail "exit code $FLASH_RC: $(cat err.txt)"
+    jq_is out.txt 'all(has("event") and has("time"))' true
+    jq_is out.txt 'ev("summary") | "\(.passed) \(.failed) \(.exit_code)"' "$2"
 }
 
 # Progress of the last upgrade, from the log.
 last_progress() { grep -a -o 'onbusinessOk progress_pos\.[0-9]*' "$LOG" | tail -n1 | sed 's/.*\.//'; }
 
-# bar_full SHOT: the progress bar's right end is drawn in its fill colour.
-bar_full() { near "$(pixel "$1" 540 197)" "0 255 0" 3; }
-
-# --- the scenarios -----------------------------------------------------------
-
+# Devices with a wrong usage page or report ID are examined and not opened
+# ("Open Failed!"); the device vanishes mid-upgrade: "hid_get_report failed",
+# the node closed, no PASS; plugged again, START upgrades it byte-exact to PASS
+# with a full bar.
 scenario_upgrade() {
     umock add-wrong page
     umock add-wrong report
@@ -115,7 +99,7 @@ scenario_upgrade() {
     [ "$(last_progress)" -eq 65536 ] || fail "progress $(last_progress) at PASS"
     park_mouse
     sleep 0.3
-    bar_full "$(shot "$PLATFORM-device-pass")" || fail "the bar is not full at PASS"
+    expect_pixel "$(shot "$PLATFORM-device-pass")" 540 197 "0 255 0" 3 "the bar at PASS"
     umock wait app 10
     expect_state mode=app pid=5678 bcd=0234 passed=1 plugs=3
     close_window
@@ -124,10 +108,8 @@ scenario_upgrade() {
 
 # box_diff FILE FILE "WxH+X+Y": pixels that differ in that box.
 box_diff() {
-    convert "$1" -crop "$3" +repage "$WORK/box-a.png"
-    convert "$2" -crop "$3" +repage "$WORK/box-b.png"
     local d
-    d=$(compare -metric AE "$WORK/box-a.png" "$WORK/box-b.png" null: 2>&1 || true)
+    d=$(compare -metric AE "$1[$3]" "$2[$3]" null: 2>&1 || true)
     echo "${d%%.*}"
 }
 
@@ -141,12 +123,14 @@ devinfo() {
     shot "$1"
 }
 
+# ToBoot is accepted, the application comes back as the bootloader and START
+# passes; on Linux DEVINFO (libusb; under Wine it sees no device) shows the
+# old and new version.
 scenario_toboot() {
     umock add app 0107
     wait_listed 1 5678
     open_real_tool "$WORK/tool$EXE"
     local blank before after
-    # libusb under Wine sees no device: DEVINFO only on Linux.
     if [ "$WINDOWS" -eq 0 ]; then
         park_mouse
         sleep 0.3
@@ -178,6 +162,7 @@ scenario_toboot() {
     expect_clean_exit 30
 }
 
+# A status code on a data block shows its text with the code.
 scenario_status() {
     umock add boot
     umock status 3 E8
@@ -194,9 +179,10 @@ scenario_status() {
     expect_clean_exit 30
 }
 
+# Auto-start upgrades two devices plugged one after the other; a line's
+# package: its devices arrive in their bootloader, and one that passed (back
+# in its application) is not taken again.
 scenario_autostart() {
-    # A line's package: its devices arrive in their bootloader, and one
-    # that passed (back in its application) is not taken again.
     make_real_tool "$WORK/line-tool$EXE" --device 1234:5679:01
     umock add boot
     wait_listed 1 5679
@@ -212,101 +198,77 @@ scenario_autostart() {
     wait_log "e.message.c_str().PASS" 4 90
     umock flash "$WORK/payload.bin"
     expect_state passed=1
-    umock on 0 state
-    [[ "$UMOCK_REPLY" == *" passed=1 "* ]] || fail "the first device: $UMOCK_REPLY"
+    expect_state on 0 passed=1
     [ "$(log_count "e.message.c_str().PASS")" -eq 4 ] || fail "more than two passes"
     click $AUTOSTART_BOX_XY
     close_window
     expect_clean_exit 30
 }
 
-# flash_four: four devices in their bootloader, the flash tool run with --all.
-flash_four() {
+# usb-iap-flash flash --all on four devices in their bootloader, device K
+# unplugged at its tenth block: the others byte-exact, RC and SUMMARY as in
+# flash_done.
+flash_four() {  # K RC SUMMARY
     local i
     for i in 0 1 2 3; do umock add boot; done
-    [ -z "${1:-}" ] || umock on "$1" fault 10
+    [ -z "$1" ] || umock on "$1" fault 10
     wait_listed 4 5679
     flash flash --all --json
-    jq -e 'has("event") and has("time")' out.txt >/dev/null || fail "a line is no event: $(head -n 5 out.txt)"
+    flash_done "$2" "$3"
+    jq_is out.txt '[ev("result") | select(.outcome == "passed")] | length' "${3%% *}"
     for i in 0 1 2 3; do
-        [ "$i" = "${1:-}" ] && continue
-        umock on "$i" flash "$WORK/flash-payload.bin"
+        [ "$i" = "$1" ] || umock on "$i" flash "$WORK/flash-payload.bin"
     done
+    [ -z "$1" ] || expect_state on "$1" passed=0
 }
+scenario_flash_all() { flash_four "" 0 "4 0 0"; }
+scenario_flash_unplug() { flash_four 2 1 "3 1 1"; }
 
-scenario_flash_all() {
-    flash_four
-    [ "$FLASH_RC" -eq 0 ] || fail "exit code $FLASH_RC: $(cat err.txt)"
-    [ "$(jq -r 'select(.event == "result") | .outcome' out.txt | sort | uniq -c | xargs)" = "4 passed" ] ||
-        fail "results: $(cat out.txt)"
-    [ "$(jq -r 'select(.event == "summary") | "\(.passed) \(.failed) \(.exit_code)"' out.txt)" = "4 0 0" ] ||
-        fail "summary: $(cat out.txt)"
-}
-
-scenario_flash_unplug() {
-    flash_four 2
-    [ "$FLASH_RC" -eq 1 ] || fail "exit code $FLASH_RC: $(cat err.txt)"
-    [ "$(jq -r 'select(.event == "result") | .outcome' out.txt | grep -c -x passed)" -eq 3 ] ||
-        fail "results: $(cat out.txt)"
-    [ "$(jq -r 'select(.event == "summary") | "\(.passed) \(.failed) \(.exit_code)"' out.txt)" = "3 1 1" ] ||
-        fail "summary: $(cat out.txt)"
-    umock on 2 state
-    [[ "$UMOCK_REPLY" == *" passed=0 "* ]] || fail "the unplugged device passed: $UMOCK_REPLY"
-}
-
-# followed FILE: one board in FILE, switched to boot and upgraded: both
-# passed, all on one port (the path it was found on, where the port is
-# unknown), opened as the application, then as the bootloader under another path.
+# followed: the board in its application, in out.txt switched and upgraded
+# (all on one port, the path it was found on where the port is unknown), was
+# opened again as the bootloader under another PID and path (under Wine,
+# which gives no USB location, followed by its serial number); byte-exact.
 followed() {
-    [ "$(jq -r 'select(.event == "result") | "\(.procedure) \(.outcome)"' "$1" | xargs)" = \
-        "to-boot passed upgrade passed" ] || fail "results: $(cat "$1")"
-    [ "$(jq -r 'select(.event == "found") | .pid' "$1" | xargs)" = "5678 5679" ] || fail "found: $(cat "$1")"
-    [ "$(jq -r 'select(.event == "found") | .path' "$1" | sort -u | wc -l)" -eq 2 ] ||
-        fail "opened on one path: $(cat "$1")"
-    [ "$(jq -r 'select(.port != null) | .port' "$1" | sort -u | wc -l)" -eq 1 ] || fail "ports: $(cat "$1")"
-    echo "followed on port $(jq -r 'select(.event == "found") | .port' "$1" | head -n 1)"
+    flash_done 0 "1 0 0"
+    jq_is out.txt 'ev("result") | "\(.procedure) \(.outcome)"' "to-boot passed upgrade passed"
+    jq_is out.txt 'ev("found") | .pid' "5678 5679"
+    jq_is out.txt '[ev("found") | .path] | unique | length' 2
+    jq_is out.txt '[.[] | .port // empty] | unique | length' 1
+    echo "followed on port $(jq -r -s 'map(.port // empty)[0]' out.txt)"
+    umock flash "$WORK/flash-payload.bin"
+    umock wait app 10
+    expect_state mode=app pid=5678 bcd=0234 passed=1
 }
 
 scenario_flash_toboot() {
     umock add app 0107
     wait_listed 1 5678
     flash flash --to-boot --json
-    [ "$FLASH_RC" -eq 0 ] || fail "exit code $FLASH_RC: $(cat err.txt)"
-    followed out.txt
-    umock flash "$WORK/flash-payload.bin"
-    umock wait app 10
-    expect_state mode=app pid=5678 bcd=0234 passed=1
+    followed
 }
 
+# The same in line mode; the board back in its new firmware is done, not
+# taken again; Ctrl-C ends it with exit code 0.
 scenario_line_toboot() {
     umock add app 0107
     wait_listed 1 5678
-    (LD_PRELOAD="$IAP_UMOCK_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" exec "${RUN_EXE[@]}" "$WORK/flash$EXE" line \
-        "$WORK/flash$EXE" --to-boot --json >raw.txt 2>err.txt 3>&- 4>&-) &
-    local pid=$! deadline=$((SECONDS + 90)) rc=0
-    # Done: the board was seen back in its new firmware, and so left alone.
-    until grep -q '"state":"done"' raw.txt; do
-        [ $SECONDS -lt $deadline ] || { kill -INT $pid; fail "no board done: $(cat raw.txt err.txt)"; }
-        sleep 0.2
-    done
+    (LD_PRELOAD=$PRELOAD exec "${RUN_EXE[@]}" "$WORK/flash$EXE" line "$WORK/flash$EXE" --to-boot --json \
+        >raw.txt 2>err.txt 3>&- 4>&-) &
+    local pid=$!
+    poll 90 grep -q '"state":"done"' raw.txt || { kill -INT $pid; fail "no board done: $(cat raw.txt err.txt)"; }
     kill -INT $pid
-    wait $pid || rc=$?
-    [ "$rc" -eq 0 ] || fail "line mode ended with $rc: $(cat err.txt)"
+    FLASH_RC=0
+    wait $pid || FLASH_RC=$?
     tr -d '\r' <raw.txt >out.txt
-    followed out.txt
-    [ "$(jq -r 'select(.event == "state") | .state' out.txt | xargs)" = "to-boot restarting upgrading restarting done" ] ||
-        fail "states: $(cat out.txt)"
-    [ "$(jq -r 'select(.event == "summary") | "\(.passed) \(.failed) \(.exit_code)"' out.txt)" = "1 0 0" ] ||
-        fail "summary: $(cat out.txt)"
-    umock flash "$WORK/flash-payload.bin"
-    expect_state mode=app pid=5678 bcd=0234 passed=1
+    jq_is out.txt 'ev("state") | .state' "to-boot restarting upgrading restarting done"
+    followed
 }
 
 # --- the run -----------------------------------------------------------------
 
-[ $# -gt 0 ] || fail "no scenario named; the table: $SCENARIOS"
+[ $# -gt 0 ] || fail "no scenario named"
 for name in "$@"; do
-    grep -q "^$name " <<<"$SCENARIOS" || fail "no scenario \"$name\"; the table: $SCENARIOS"
+    declare -F "scenario_$name" >/dev/null || fail "no scenario \"$name\""
 done
 PLATFORM=linux
 [ "$WINDOWS" -eq 0 ] || PLATFORM=windows
@@ -319,9 +281,9 @@ for name in "$@"; do
     cd "$WORK/$name"
     LOG="$WORK/$name/basic-log.txt"
     "scenario_$name"
-    # Wine 8 mishandles a device removed before its HID device has started
-    # (a later device can take its freed objects and never start): the
-    # devices leave only once the programs can open every one of them.
+    # Wine 8 mishandles a device removed before its HID device has started (a
+    # later device can take its freed objects and never start): the devices
+    # leave only once the programs can open every one of them.
     umock settle 10
     wait_listed "${UMOCK_REPLY#ok }"
     umock clear

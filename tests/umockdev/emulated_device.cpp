@@ -74,16 +74,7 @@ EmulatedDevice::~EmulatedDevice() {
         changed_.notify_all();
     }
     worker_.join();
-    if (!state().node.empty()) {
-        bed_.awaitChange(true);
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (node_ != nullptr) {
-            bed_.unplug(*node_);
-            node_ = nullptr;
-        }
-    }
+    if (!state().node.empty()) unplug();
     // A write that came in just before an unplug may still be in onReport.
     for (FakeHidraw* node : nodes_) {
         node->retire();
@@ -130,13 +121,12 @@ void EmulatedDevice::run() {
             restart(lock);
             continue;
         }
-        auto wake = std::chrono::steady_clock::time_point::max();
-        if (!replies_.empty()) wake = replies_.front().at;
-        else if (!restarts_.empty()) wake = restarts_.front().at;
-        if (wake == std::chrono::steady_clock::time_point::max()) {
-            changed_.wait(lock);
+        if (!replies_.empty()) {
+            changed_.wait_until(lock, replies_.front().at);
+        } else if (!restarts_.empty()) {
+            changed_.wait_until(lock, restarts_.front().at);
         } else {
-            changed_.wait_until(lock, wake);
+            changed_.wait(lock);
         }
     }
 }

@@ -75,9 +75,7 @@ void FakeHidraw::bindMaster(int masterFd) {
     for (size_t i = 0; i < pending_.size(); ++i) {
         [[maybe_unused]] const ssize_t put = ::write(masterFd_, &kReadyByte, 1);  // the byte only signals
     }
-    if (gone_) {
-        closeMasterLocked();
-    }
+    if (gone_) closeMasterLocked();
 }
 
 FakeHidraw::~FakeHidraw() {
@@ -181,9 +179,7 @@ void FakeHidraw::deliver(Report report) {
 }
 
 bool FakeHidraw::goneLocked() {
-    if (gone_) {
-        return false;
-    }
+    if (gone_) return false;
     gone_ = true;
     pending_.clear();
     for (UMockdevIoctlClient* client : waitingReaders_) {

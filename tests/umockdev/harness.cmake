@@ -1,8 +1,6 @@
-# The umockdev harness: the testbed, its fake hidraw nodes, the simulated
-# bootloader model behind them, and umockdev_e2e_driver, which holds a
-# testbed while a scenario script runs the real programs in it. Included by
-# the Linux tests and by the Windows build's host tools (cmake/host_tools.cmake),
-# whose device tests run the .exe under Wine in the same testbed.
+# The umockdev harness (the testbed, its fake hidraw nodes, the simulated
+# bootloader behind them) and umockdev_e2e_driver; for the Linux tests and the
+# Windows build's host tools (cmake/host_tools.cmake).
 pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
 
 add_library(iap_umock STATIC

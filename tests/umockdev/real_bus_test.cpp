@@ -23,7 +23,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -176,17 +175,15 @@ TEST_F(RealBus, AClientThatOpensANodeAtItsAddUeventReadsItsDescriptor) {
     udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr);
     ASSERT_EQ(udev_monitor_enable_receiving(monitor), 0);
     int size = -2;
-    std::thread client([&] {
+    std::thread client([&] {  // the only hidraw uevent here is the add
         pollfd ready{udev_monitor_get_fd(monitor), POLLIN, 0};
         while (size == -2 && ::poll(&ready, 1, 5000) > 0) {
-            udev_device* device = udev_monitor_receive_device(monitor);
-            if (device == nullptr) continue;
-            if (std::strcmp(udev_device_get_action(device), "add") == 0) {
+            if (udev_device* device = udev_monitor_receive_device(monitor)) {
                 const int fd = ::open(udev_device_get_devnode(device), O_RDWR | O_NOCTTY | O_CLOEXEC);
                 if (fd < 0 || ::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0) size = -1;
                 if (fd >= 0) ::close(fd);
+                udev_device_unref(device);
             }
-            udev_device_unref(device);
         }
     });
     plug(sim::vendorDescriptor(kReportId));

@@ -138,17 +138,9 @@ Testbed::Testbed() {
     bed_ = umockdev_testbed_new();
 }
 
-void Testbed::setWineMode(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wine_ = on;
-}
-
 std::chrono::steady_clock::time_point Testbed::reserveChange(bool unplug) {
     const auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!wine_) return now;
-    }
+    if (!wine_) return now;
     std::lock_guard<std::mutex> lock(changeMutex_);
     const auto at = std::max(now, nextChange_);
     nextChange_ = unplug ? at + kWineRemovalGap : at;
@@ -281,11 +273,7 @@ void Testbed::unplug(FakeHidraw& node) {
     plugged_.erase(it);
     // The PTY's number is free for the next node once the master closes.
     const std::string map = ptyMapEntry(node);
-    if (wine_) {
-        node.hangUpQuietly();
-    } else {
-        node.hangUp();
-    }
+    wine_ ? node.hangUpQuietly() : node.hangUp();
     if (!map.empty()) {
         ::unlink(map.c_str());
     }

@@ -12,6 +12,7 @@
 //  - handlers run on umockdev's own thread (fake_hidraw.h).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -78,7 +79,7 @@ public:
     // a device added or removed in between is lost from the list or comes
     // back. Each plug and unplug then comes at least kWineRemovalGap after
     // the last unplug; unplugs are quiet.
-    void setWineMode(bool on);
+    void setWineMode(bool on) { wine_ = on; }
     static constexpr std::chrono::milliseconds kWineRemovalGap{500};
     // The time from which a plug (or unplug) may come; reserves it. Now,
     // outside Wine mode.
@@ -101,7 +102,7 @@ private:
     // Nodes live until the testbed goes: a client may still hold one open.
     std::vector<std::unique_ptr<FakeHidraw>> nodes_;
     int sequence_ = 0;
-    bool wine_ = false;
+    std::atomic<bool> wine_{false};
     std::mutex changeMutex_;
     std::chrono::steady_clock::time_point nextChange_{};
     int ports_ = 0;
