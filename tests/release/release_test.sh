@@ -86,7 +86,7 @@ check "the .exe files import only system DLLs" cmake -DOBJDUMP=x86_64-w64-mingw3
   "-DEXES=$(IFS=';'; echo "${EXES[*]}")" -P tests/win/check_imports.cmake
 version_info() {  # the version strings Explorer shows (VERSIONINFO), and the marker
   for exe; do
-    same_text "$(strings -el "$exe" | grep -A1 -x --no-group-separator -e {File,Product}Version | paste -sd' ')" \
+    same_text "$(strings -el "$exe" | grep -A1 -x --no-group-separator -e FileVersion -e ProductVersion | paste -sd' ')" \
       "FileVersion $VERSION ProductVersion $VERSION" || return 1
     grep -qa "USB-IAP-TOOL-VERSION:$VERSION" "$exe" || { echo "no version marker in $exe"; return 1; }
   done
