@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The window on whatever GL the PC has. Mesa made to offer OpenGL 2.1, and
-# OpenGL 1.4 without textures of any size: the window is drawn through
-# OpenGL 1.1 calls and looks as on the full context (the default skin's
-# images have sides that are not powers of two), and it closes cleanly. A
-# display without GLX: no context at all; the reason goes to the log and to
-# the user (standard error; a message box on Windows) and the exit code is 1.
+# The window on whatever GL the PC has: Mesa offering OpenGL 2.1, then 1.4
+# without non-power-of-two textures (the default skin's images are not), looks
+# as on the full context and closes cleanly. Without GLX: no context; the
+# reason in the log and to the user (a message box on Windows), exit code 1.
 source "$(dirname "$0")/lib.sh"
 start_display
 
@@ -12,12 +10,11 @@ start_display
 cases="full||-
 gl-2.1|MESA_GL_VERSION_OVERRIDE=2.1|: drawing with OpenGL 1.1 calls$
 gl-1.4-pot|MESA_GL_VERSION_OVERRIDE=1.4 MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_non_power_of_two|: drawing with OpenGL 1.1 calls, images in power-of-two textures$"
+run=("${RUN_EXE[@]}")
 while IFS='|' read -r name vars line; do
     rm -f "$LOG"
-    run=("${RUN_EXE[@]}")
     RUN_EXE=(env $vars "${run[@]}")
     start_tool "$IAP_DEMO"
-    RUN_EXE=("${run[@]}")
     wait_window
     park_mouse
     sleep 0.5
@@ -26,11 +23,9 @@ while IFS='|' read -r name vars line; do
     if [ "$line" = "-" ]; then
         ! grep -q "drawing with OpenGL 1.1" <<<"$out" || fail "$name: the OpenGL2 renderer on a full context"
     else
-        grep -q "^USB IAP tool: OpenGL .*$line" <<<"$out" || fail "$name: no \"$line\" in
-$out"
+        grep -q "^USB IAP tool: OpenGL .*$line" <<<"$out" || fail "$name: no \"$line\" on standard error"
         # Pixels that differ by more than 2 % of the full scale, of 240000.
         diff=$(compare -metric AE -fuzz 2% "$IAP_SHOTS/full.png" "$IAP_SHOTS/$name.png" null: 2>&1 || true)
-        echo "$name: $diff pixels differ from the full context's window"
         [ "${diff%%.*}" -le 240 ] 2>/dev/null || fail "$name: $diff pixels differ from the full context's window"
     fi
     close_window

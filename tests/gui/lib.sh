@@ -84,9 +84,8 @@ start_display() {
 
 # Ends the display (and the Wine session on it).
 stop_display() {
-    [ "$WINDOWS" -eq 1 ] && { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
-    kill "$XVFB_PID" 2>/dev/null || true
-    wait "$XVFB_PID" 2>/dev/null || true
+    [ "$WINDOWS" -eq 0 ] || { wineserver -k; wineserver -w; } 2>/dev/null || true
+    kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null || true
     XVFB_PID=""
 }
 
@@ -191,8 +190,7 @@ expect_pixel() {
     near "$got" "$4" "$5" || fail "$6: pixel ($2, $3) of $1 is ($got), expected ($4) +- $5"
 }
 
-# ink_height FILE: rows of the tallest band of rows holding dark pixels (the
-# ink of one text line, ascenders to descenders, on a light background).
+# ink_height FILE: the tallest run of rows with dark pixels (one text line's ink).
 ink_height() {
     convert "$1" -colorspace Gray -threshold 50% -negate -scale "1x$(identify -format %h "$1")!" -depth 8 txt:- |
         awk -F'[,:() ]+' 'NR > 1 { if ($3 + 0 > 0) { if (++run > best) best = run } else run = 0 } END { print best + 0 }'
