@@ -2,10 +2,28 @@
 # pkg-config, as the iap_dep_* targets the floors link (the Windows build
 # defines the same targets in cmake/win_third_party.cmake).
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(SPDLOG REQUIRED IMPORTED_TARGET spdlog)
-pkg_check_modules(HIDAPI REQUIRED IMPORTED_TARGET hidapi-hidraw)
-pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
-pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+
+# iap_pkg(PREFIX MODULE DEBIAN_PACKAGE): PkgConfig::PREFIX from MODULE, or a
+# configure error that names the Debian package to install.
+macro(iap_pkg prefix module package)
+  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${module})
+  if(NOT ${prefix}_FOUND)
+    message(FATAL_ERROR "${module} not found by pkg-config: install Debian's "
+      "${package} (scripts/install-deps.sh installs every dependency)")
+  endif()
+  message(STATUS "${module} ${${prefix}_VERSION}")
+endmacro()
+
+iap_pkg(SPDLOG spdlog libspdlog-dev)
+iap_pkg(HIDAPI hidapi-hidraw libhidapi-dev)
+iap_pkg(LIBUSB libusb-1.0 libusb-1.0-0-dev)
+iap_pkg(STB stb libstb-dev)
+iap_pkg(MOSQUITTO libmosquitto libmosquitto-dev)
+iap_pkg(JSON nlohmann_json nlohmann-json3-dev)
+iap_pkg(CLI11 CLI11 libcli11-dev)
+iap_pkg(SODIUM libsodium libsodium-dev)
+iap_pkg(SQLITE sqlite3 libsqlite3-dev)
+iap_pkg(PQ libpq libpq-dev)
 
 add_library(iap_dep_spdlog INTERFACE)
 target_link_libraries(iap_dep_spdlog INTERFACE PkgConfig::SPDLOG)
@@ -17,11 +35,28 @@ target_link_libraries(iap_dep_libusb INTERFACE PkgConfig::LIBUSB)
 add_library(iap_dep_stb INTERFACE)
 target_include_directories(iap_dep_stb SYSTEM INTERFACE ${STB_INCLUDE_DIRS})
 
+# The fleet's and the tools' libraries. libmosquitto is Debian's, with TLS
+# (OpenSSL); nlohmann-json and CLI11 are header-only.
+add_library(iap_dep_mosquitto INTERFACE)
+target_link_libraries(iap_dep_mosquitto INTERFACE PkgConfig::MOSQUITTO)
+add_library(iap_dep_json INTERFACE)
+target_link_libraries(iap_dep_json INTERFACE PkgConfig::JSON)
+add_library(iap_dep_cli11 INTERFACE)
+target_link_libraries(iap_dep_cli11 INTERFACE PkgConfig::CLI11)
+add_library(iap_dep_sodium INTERFACE)
+target_link_libraries(iap_dep_sodium INTERFACE PkgConfig::SODIUM)
+add_library(iap_dep_sqlite INTERFACE)
+target_link_libraries(iap_dep_sqlite INTERFACE PkgConfig::SQLITE)
+# PostgreSQL's client library: Linux only (the Windows build has no libpq,
+# so Windows programs store in SQLite).
+add_library(iap_dep_pq INTERFACE)
+target_link_libraries(iap_dep_pq INTERFACE PkgConfig::PQ)
+
 if(IAP_GUI)
-  pkg_check_modules(GLFW REQUIRED IMPORTED_TARGET glfw3)
-  pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)
-  pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
-  pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+  iap_pkg(GLFW glfw3 libglfw3-dev)
+  iap_pkg(EPOXY epoxy libepoxy-dev)
+  iap_pkg(IMGUI imgui libimgui-dev)
+  iap_pkg(FONTCONFIG fontconfig libfontconfig-dev)
 
   add_library(iap_dep_imgui INTERFACE)
   target_link_libraries(iap_dep_imgui INTERFACE PkgConfig::IMGUI)

@@ -34,6 +34,20 @@ PACKAGES=(
   # release packages (scripts/release.sh): the .deb's check, the Windows zip
   # and its test's unzip
   lintian zip unzip
+  # fleet: MQTT client library, JSON, the embedded and the PostgreSQL store;
+  # the broker, its clients and a PostgreSQL server for the tests
+  libmosquitto-dev nlohmann-json3-dev libsqlite3-dev libpq-dev
+  mosquitto mosquitto-clients postgresql
+  # command lines (header-only) and package signatures (Ed25519)
+  libcli11-dev libsodium-dev openssl
+  # firmware files in HEX and S-record made by an independent writer (tests)
+  srecord
+  # Authenticode signing of the Windows tools
+  osslsigncode
+  # the fleet board's browser tests
+  chromium chromium-driver python3-selenium
+  # Windows build: tclsh makes SQLite's amalgamation from its source package
+  tcl
 )
 
 missing=()
@@ -54,5 +68,6 @@ else
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Windows build: Debian's source packages of imgui, hidapi and libusb-1.0.
+# Windows build: Debian's source packages of imgui, hidapi, libusb-1.0,
+# mosquitto, libsodium and sqlite3.
 bash "$(dirname "$0")/fetch-win-sources.sh"
