@@ -45,7 +45,7 @@ public:
     // Starts the transport and ships until stop(); returns within 2 s of it,
     // with the state files saved and the transport stopped.
     void run();
-    // From any thread (a signal handler's thread too: it only sets a flag and wakes run).
+    // From any thread: sets a flag and wakes run.
     void stop();
 
     struct Figures {
