@@ -58,14 +58,14 @@ require_labels() {
 
 echo "== normal build (Release, as shipped)"
 build build/release -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON
-require_labels release build/release bytes logging link sim package tools flash upgrade ui gui umockdev
+require_labels release build/release bytes logging link sim package tools flash fleet upgrade ui gui umockdev
 run_ctest release build/release
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DIAP_SANITIZE=address,undefined
-require_labels asan build/asan bytes logging link sim package tools flash upgrade ui gui umockdev
+require_labels asan build/asan bytes logging link sim package tools flash fleet upgrade ui gui umockdev
 run_ctest asan build/asan -LE no_sanitizer
 
 echo "== ThreadSanitizer (concurrency tests)"

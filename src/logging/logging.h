@@ -47,6 +47,10 @@ void setLogFileOptions(const LogFileOptions& options);
 // opened and when no folder would take it. The upgrade record lies beside it.
 std::filesystem::path logFolder();
 
+// The upgrade record's file name: the record lies beside the log (the
+// upgrade floor writes it, the fleet follows it).
+inline constexpr const char* kUpgradeRecordName = "upgrade-record.csv";
+
 // Where the log goes when the working folder cannot take it:
 // $XDG_STATE_HOME/usb-iap-tool (when set and absolute), else
 // ~/.local/state/usb-iap-tool; on Windows %LOCALAPPDATA%\USB IAP tool.

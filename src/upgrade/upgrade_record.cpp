@@ -8,6 +8,7 @@
 
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
+#include "bytes/uuid.h"
 #include "logging/diagnostics.h"
 #include "logging/log_sink.h"
 #include "logging/logging.h"
@@ -81,7 +82,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool,failure,port,tool_version\r\n";
+           "payload_length,payload_crc,tool,failure,port,tool_version,attempt_id\r\n";
 }
 
 std::string recordLine(const RecordedAttempt& a) {
@@ -113,6 +114,8 @@ std::string recordLine(const RecordedAttempt& a) {
     line += field(a.port.empty() ? std::string_view(r.device.portChain) : a.port);
     line += ',';
     line += field(toolVersion());
+    line += ',';
+    line += uuidText(uuidV7());
     return line + "\r\n";
 }
 

@@ -26,6 +26,9 @@
 //                  is unknown); empty when unknown
 //   tool_version   the version of the program that wrote the line (the
 //                  window tool or usb-iap-flash)
+//   attempt_id     the attempt's unique ID, made when it ends: a UUID of
+//                  version 7 (its first 48 bits the time in milliseconds),
+//                  by which the fleet's store knows each line once
 // Columns are only ever added at the end, so that readers of older files
 // keep working.
 #pragma once
@@ -37,11 +40,10 @@
 #include <string>
 #include <string_view>
 
+#include "logging/logging.h"  // kUpgradeRecordName
 #include "upgrade/procedure.h"
 
 namespace iap {
-
-inline constexpr const char* kUpgradeRecordName = "upgrade-record.csv";
 
 // What one line records besides the attempt's result.
 struct RecordedAttempt {
@@ -59,7 +61,7 @@ struct RecordedAttempt {
 const char* outcomeName(Outcome outcome, bool interrupted = false);
 
 // The header row and one line, each ending in CR LF, fields quoted where CSV
-// needs it.
+// needs it. Each line gets a new attempt_id.
 std::string recordHeader();
 std::string recordLine(const RecordedAttempt& attempt);
 

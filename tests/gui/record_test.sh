@@ -28,8 +28,11 @@ got = '\n'.join(' '.join([r[2], r[3], r[6], r[7], r[9], r[14]]) for r in rows[1:
 if got != sys.argv[2]:
     print('record rows:\n' + got + '\nexpected:\n' + sys.argv[2], file=sys.stderr)
     sys.exit(1)
-assert all(len(r) == 18 for r in rows), [len(r) for r in rows]
-assert rows[0][15:] == ['failure', 'port', 'tool_version'], rows[0]
+assert all(len(r) == 19 for r in rows), [len(r) for r in rows]
+assert rows[0][15:] == ['failure', 'port', 'tool_version', 'attempt_id'], rows[0]
+# Each attempt its own time-ordered ID (UUID version 7).
+assert all(re.fullmatch(r'[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}', r[18]) for r in rows[1:]), rows
+assert len({r[18] for r in rows[1:]}) == len(rows) - 1, rows
 # Passed, on the demo's port, by this version of the tool.
 assert all(r[15] == '' and r[16].startswith('1-') and re.fullmatch(r'\d+\.\d+\.\d+', r[17]) for r in rows[1:]), rows
 PY

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,15 +110,28 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
           "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool",
           "interrupted", "1-4.2", version}},
     };
-    // The columns of older files first, then failure, port and tool_version.
+    // The columns of older files first, then failure, port, tool_version and attempt_id.
     EXPECT_EQ(recordHeader(), "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,"
-                              "sw_version,payload_length,payload_crc,tool,failure,port,tool_version\r\n");
+                              "sw_version,payload_length,payload_crc,tool,failure,port,tool_version,attempt_id\r\n");
+    std::set<std::string> ids;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fields[3]);
+        const auto before = std::chrono::system_clock::now();
         const std::string line = recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted, c.port});
+        const auto after = std::chrono::system_clock::now();
         ASSERT_TRUE(line.ends_with("\r\n"));
         EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line, whatever the text
-        EXPECT_EQ(csvFields(line.substr(0, line.size() - 2)), c.fields);
+        std::vector<std::string> fields = csvFields(line.substr(0, line.size() - 2));
+        ASSERT_EQ(fields.size(), 19u);
+        // A version 7 UUID of the moment the line was made, new for each line.
+        const std::string id = fields.back();
+        fields.pop_back();
+        EXPECT_EQ(fields, c.fields);
+        ASSERT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"))) << id;
+        const auto ms = std::stoll(id.substr(0, 8) + id.substr(9, 4), nullptr, 16);
+        EXPECT_GE(ms, std::chrono::duration_cast<std::chrono::milliseconds>(before.time_since_epoch()).count());
+        EXPECT_LE(ms, std::chrono::duration_cast<std::chrono::milliseconds>(after.time_since_epoch()).count());
+        EXPECT_TRUE(ids.insert(id).second);
     }
     TimeZone west("XXX+5:30");
     EXPECT_EQ(isoLocalTime(passed.start), "2025-12-08T07:53:05.123-05:30");
@@ -141,7 +156,7 @@ TEST(UpgradeRecord, ConcurrentWritersLeaveOneHeaderAndWholeLines) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 401u);
     EXPECT_EQ(lines[0] + "\r\n", recordHeader());
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 18u) << lines[i];
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 19u) << lines[i];
 
     // A record that cannot be written says so once and never throws.
     UpgradeRecord nowhere(dir / "no-such-folder" / "upgrade-record.csv");
@@ -166,7 +181,7 @@ TEST(UpgradeRecord, TheUpgradeTaskRecordsItsAttempt) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 2u);
     const std::vector<std::string> f = csvFields(lines[1]);
-    ASSERT_EQ(f.size(), 18u);
+    ASSERT_EQ(f.size(), 19u);
     EXPECT_EQ(f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5], "upgrade|passed|PASS|0x00");
     EXPECT_EQ(f[6] + ":" + f[7] + ":" + f[8] + ":" + f[9], "1234:5679:0100:SIM0001");
     EXPECT_EQ(f[12], "1000");
