@@ -13,7 +13,7 @@ T=$(mktemp -d "${TMPDIR:-/tmp}/iap-fleet.XXXXXX")
 PIDS=()
 cleanup() {
   for p in "${PIDS[@]}"; do kill -9 "$p" 2>/dev/null || true; done
-  [ -n "${PG_STOP:-}" ] && $PG_STOP >/dev/null 2>&1 || true
+  [ -z "${PG_URL:-}" ] || bash "$PG_CLUSTER" remove "$T.pg" >/dev/null 2>&1 || true
   rm -rf "$T"
 }
 trap cleanup EXIT
@@ -163,7 +163,7 @@ while read -r SC store; do
   [ $# -eq 0 ] || [[ " $* " == *" $SC "* ]] || continue
   rm -rf "${T:?}"/*
   if [ "$store" = postgres ]; then
-    [ -n "${PG_URL:-}" ] || eval "$(bash "$PG_CLUSTER" start "$T.pg")"  # sets PG_URL, PG_STOP
+    [ -n "${PG_URL:-}" ] || PG_URL=$(bash "$PG_CLUSTER" start "$T.pg")
     DB=$PG_URL
     psql -q "$PG_URL" -c 'DROP TABLE IF EXISTS attempts, rejected, positions' 2>/dev/null || true
   else
