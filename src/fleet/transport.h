@@ -34,6 +34,9 @@ struct ConnectOptions {
     std::string caFile;            // mqtts://
     std::optional<Will> will;
     std::chrono::seconds keepalive{10};
+    // QoS 1 messages sent and not yet acknowledged, at most; those published
+    // beyond it wait in the client until acknowledgements make room.
+    int maxInflight = 64;
 };
 
 struct Message {
@@ -54,14 +57,19 @@ class Transport {
 public:
     virtual ~Transport() = default;
     // Starts connecting in the background, reconnecting after a loss with
-    // backoff from 1 s up to 30 s.
+    // backoff from 1 s up to 30 s. Throws std::runtime_error for options that
+    // could never connect (mqtts:// in a build without TLS, an unreadable CA).
     virtual void start(const ConnectOptions& options, TransportEvents events) = 0;
-    // Ends within a moment, without waiting for messages in flight.
+    // Ends within a moment (at most a second or so), without waiting for
+    // acknowledgements; what is already written goes out before a clean
+    // disconnect (so a last status publish arrives and the will does not).
     virtual void stop() = 0;
     virtual bool isConnected() const = 0;
     // The message's ID (for acknowledged), or -1 when not connected: nothing
     // is queued while the broker is away.
     virtual int publish(const Message& message) = 0;
+    // Kept and made again on every connection; false for a pattern that is
+    // not a valid subscription.
     virtual bool subscribe(const std::string& pattern, int qos) = 0;
 };
 
