@@ -9,6 +9,7 @@
 #include "package/image_decode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
+#include "package/package_signature.h"
 #include "package/whole_file.h"
 
 namespace iap {
@@ -40,18 +41,26 @@ void takeNoPackagePath(AppState& state, const std::string& reason) {
 // table order; otherwise each is dropped once decoded. Returns why the
 // package cannot be used, empty when it can. Throws filesystem_error
 // ("file_size") when the file's size cannot be determined.
-std::string readUsablePackage(const fs::path& file, Package& package, std::vector<DecodedImage>* decoded) {
+std::string readUsablePackage(const fs::path& file, const TrustedKeys& trust, Package& package, std::string& signer,
+                              std::vector<DecodedImage>* decoded) {
     const uintmax_t size = fs::file_size(file);
     diagnostic("exe size:%d\n", static_cast<int32_t>(static_cast<uint32_t>(size)));
     diagnostic("%s\n", quoted(file.string()).c_str());
 
     PackageParse parse;
+    PackageSignature signature;
     try {
-        parse = parsePackage(readWholeFile(file));  // the file buffer is released at once
+        const std::vector<uint8_t> bytes = readWholeFile(file);  // released once the package is read
+        parse = parsePackage(bytes);
+        if (!parse.package) return parse.error;
+        signature = readPackageSignature(bytes, parse);
     } catch (const std::runtime_error& e) {
         return e.what();
     }
-    if (!parse.package) return parse.error;
+    if (trust.configured()) {
+        if (TrustCheck check = checkTrust(signature, trust); check.verdict != TrustVerdict::Accepted) return check.text;
+    }
+    signer = signature.state == SignatureState::Valid ? fingerprint(signature.signer) : std::string();
     package = std::move(*parse.package);
 
     // What decoding would cost is checked on the sizes the files declare,
@@ -78,7 +87,8 @@ void printSettings(const Settings& settings) {
     diagnostic("readAckTimeout:%d\n", static_cast<int32_t>(settings.readAckTimeout));
 }
 
-void takeContent(UpgradeContent& content, Package& package) {
+void takeContent(UpgradeContent& content, Package& package, std::string& signer) {
+    content.signer = std::move(signer);
     content.settings = package.settings;
     content.firmware = std::move(package.firmware);
     content.deviceIds = std::move(package.deviceIds);
@@ -86,13 +96,15 @@ void takeContent(UpgradeContent& content, Package& package) {
 
 }  // namespace
 
-bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust) {
     // Decode every image, then make every texture, before the state changes:
     // a bad image never leaves half a skin behind, and no texture is made
     // for a package that is refused.
     Package package;
+    std::string signer;
     std::vector<DecodedImage> decoded;
-    if (std::string problem = readUsablePackage(state.executablePath, package, &decoded); !problem.empty()) {
+    if (std::string problem = readUsablePackage(state.executablePath, trust, package, signer, &decoded);
+        !problem.empty()) {
         takeNoPackagePath(state, problem);
         return false;
     }
@@ -110,7 +122,7 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
         }
     }
 
-    takeContent(state, package);
+    takeContent(state, package, signer);
     state.colours = std::move(package.colours);
     // In table order: a later entry of an id replaces the earlier texture.
     for (auto& [id, texture] : textures) state.textures.insert_or_assign(id, std::move(texture));
@@ -120,11 +132,14 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture) {
     return true;
 }
 
-std::string LoadUpgradeContent(const fs::path& file, UpgradeContent& content) {
+std::string LoadUpgradeContent(const fs::path& file, UpgradeContent& content, const TrustedKeys& trust) {
     Package package;
-    if (std::string problem = readUsablePackage(file, package, nullptr); !problem.empty()) return problem;
+    std::string signer;
+    if (std::string problem = readUsablePackage(file, trust, package, signer, nullptr); !problem.empty()) {
+        return problem;
+    }
     content.executablePath = file;
-    takeContent(content, package);
+    takeContent(content, package, signer);
     printSettings(content.settings);
     return {};
 }

@@ -11,6 +11,7 @@
 
 #include "package/app_state.h"
 #include "package/texture.h"
+#include "package/trust.h"
 #include "package/upgrade_content.h"
 
 namespace iap {
@@ -36,15 +37,20 @@ std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLin
 // or an image that does not decode, leaves firmware, device IDs, textures and
 // settings untouched and returns false; the colours are then the ten
 // defaults. The layout map is set to the layout table in both cases.
+// With trust configured, a package that is unsigned, signed by a key not
+// trusted, or changed after signing is not loaded either; the reason names
+// which (checkTrust). Without trust a package loads as it always did.
+// signer is the fingerprint of a valid signature's key, or empty.
 // Throws std::filesystem::filesystem_error ("file_size") when the file's
 // size cannot be determined.
-bool LoadPackage(AppState& state, const TextureMaker& makeTexture);
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust = {});
 
 // Reads the package appended to file as LoadPackage does, with the same
 // diagnostics, and fills content (executablePath, firmware, device IDs,
 // settings) from a usable one; the images are decoded one at a time and
 // dropped, no texture is made. Returns why the package cannot be used
 // (content untouched), empty when it was loaded. Throws as LoadPackage.
-std::string LoadUpgradeContent(const std::filesystem::path& file, UpgradeContent& content);
+std::string LoadUpgradeContent(const std::filesystem::path& file, UpgradeContent& content,
+                               const TrustedKeys& trust = {});
 
 }  // namespace iap

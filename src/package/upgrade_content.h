@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "link/device_id.h"
@@ -17,6 +18,7 @@ struct UpgradeContent {
     std::vector<uint8_t> firmware;
     std::vector<DeviceIdEntry> deviceIds;
     Settings settings;
+    std::string signer;  // fingerprint of the package's valid signature, or empty
 };
 
 }  // namespace iap
