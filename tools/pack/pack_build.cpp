@@ -11,6 +11,7 @@
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
 #include "pack/skin_folder.h"
+#include "package/authenticode.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
 
@@ -23,6 +24,14 @@ namespace {
 // Where the executable's own bytes end: the whole file, or with --replace
 // the start of the package it already carries.
 size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
+    // A signature would not cover what is appended after it, and the
+    // appended package would hide the certificate table from Windows.
+    if (certificateTable(exe)) {
+        throw std::runtime_error(o.exe.string() +
+                                 ": is already code-signed (it carries an Authenticode certificate "
+                                 "table); build from the unsigned tool, then sign the tool that "
+                                 "build writes");
+    }
     const std::optional<uint32_t> header = trailerHeaderOffset(exe);
     if (!header) return exe.size();
     if (!o.replace) {

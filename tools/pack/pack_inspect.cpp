@@ -8,6 +8,7 @@
 #include "pack/file_io.h"
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
+#include "package/authenticode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
 #include "package/image_decode.h"
@@ -36,6 +37,13 @@ std::string crcLine(uint16_t stored, uint16_t computed) {
     return line + " (DOES NOT HOLD: computed 0x" + hexText(computed, 4) + ")";
 }
 
+std::string signatureLine(std::span<const uint8_t> bytes) {
+    const std::optional<CertificateTable> table = certificateTable(bytes);
+    if (!table) return "none";
+    return "Authenticode certificate table, " + std::to_string(table->size) + " bytes at 0x" +
+           hexText(table->offset, 8);
+}
+
 }  // namespace
 
 int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -56,6 +64,7 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const Package& p = *parse.package;
     out << file << ": " << bytes.size() << " bytes, package header at " << *trailer << " (0x"
         << hexText(*trailer, 8) << ")\n"
+        << "code signature: " << signatureLine(bytes) << "\n"
         << "tool version: " << (version ? *version : "unknown (no version marker in the executable)") << "\n";
 
     out << "settings:\n"
