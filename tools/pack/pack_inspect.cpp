@@ -8,6 +8,7 @@
 #include "pack/file_io.h"
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
+#include "pack/pack_subcommand.h"
 #include "package/authenticode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
@@ -46,9 +47,8 @@ std::string signatureLine(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 1) throw UsageError("inspect takes one argument: the file to inspect");
-    const std::string file = args[0];
+int inspectCommand(const std::filesystem::path& path, std::ostream& out, std::ostream& err) {
+    const std::string file = path.string();
     const std::vector<uint8_t> bytes = readWholeFile(file);
     const PackageParse parse = parsePackage(bytes);
     // The executable's version marker, looked for before the package only.
@@ -137,6 +137,19 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
             << ": an image does not decode; the tool would show \"File corruption!\"\n";
     }
     return status;
+}
+
+void addInspectCommand(CLI::App& app, CommandIo& io) {
+    CLI::App* inspect = app.add_subcommand("inspect", "print the package of FILE and check it as the tool would");
+    inspect->allow_extras();
+    auto file = std::make_shared<std::string>();
+    inspect->add_option("FILE", *file, "a product tool (code-signed or not)");
+    inspect->callback([inspect, file, &io] {
+        if (inspect->count("FILE") != 1 || !inspect->remaining().empty()) {
+            throw UsageError("inspect takes one argument: the file to inspect");
+        }
+        io.status = inspectCommand(*file, io.out, io.err);
+    });
 }
 
 }  // namespace iap::pack
