@@ -5,15 +5,19 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "package/authenticode.h"
+
 namespace iap {
 
 namespace {
 
 constexpr std::string_view kSchemeText = "usb-iap-tools package signature, Ed25519, v1\n";
 
-// The file up to its package trailer.
+// The file up to its package trailer (in a code-signed tool, the trailer
+// before the certificate table).
 std::span<const uint8_t> beforeTrailer(std::span<const uint8_t> file) {
-    return file.first(file.size() - kTrailerSize);
+    const std::span<const uint8_t> package = packageSpan(file);
+    return package.first(package.size() - kTrailerSize);
 }
 
 }  // namespace
@@ -50,6 +54,9 @@ PackageSignature readPackageSignature(std::span<const uint8_t> file, const Packa
 std::vector<uint8_t> signToolFile(std::span<const uint8_t> file, const KeyPair& keys) {
     const PackageParse parse = parsePackage(file);
     if (!parse.package) throw std::runtime_error("no valid tool package: " + parse.error);
+    if (packageSpan(file).size() != file.size()) {
+        throw std::runtime_error("the tool is code-signed: sign its package first, then code-sign it");
+    }
     const std::span<const uint8_t> head = beforeTrailer(file);
     const SignatureSectionRead old = readSignatureSection(head);
     if (!old.error.empty()) throw std::runtime_error("the package's signature section is damaged: " + old.error);

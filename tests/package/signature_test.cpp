@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "bytes/byte_order.h"
 #include "package/package_loader.h"
 #include "package/package_signature.h"
 #include "package/trust.h"
@@ -27,6 +28,21 @@ std::vector<uint8_t> withSectionOf(std::vector<uint8_t> file, const std::vector<
     return file;
 }
 
+// The file code-signed after its package was signed: its executable part
+// made a PE32 whose security directory names a certificate table appended.
+std::vector<uint8_t> codeSigned(std::vector<uint8_t> f) {
+    std::fill(f.begin(), f.begin() + 0x200, 0);
+    f[0] = 'M', f[1] = 'Z', f[0x80] = 'P', f[0x81] = 'E';
+    storeU32(&f[0x3C], 0x80);
+    storeU16(&f[0x80 + 20], 224);
+    storeU16(&f[0x98], 0x10B);
+    storeU32(&f[0x98 + 92], 16);
+    storeU32(&f[0x98 + 128], static_cast<uint32_t>(f.size()));
+    storeU32(&f[0x98 + 132], 0x100);
+    f.resize(f.size() + 0x100, 0x30);
+    return f;
+}
+
 TEST(SignedPackage, WithTrustOnlyWhatTheTrustedKeySignedLoads) {
     const KeyPair owner = generateKeyPair(), stranger = generateKeyPair();
     const TrustedKeys trust{{owner.publicKey}};
@@ -44,6 +60,7 @@ TEST(SignedPackage, WithTrustOnlyWhatTheTrustedKeySignedLoads) {
     const struct { const char* what; std::vector<uint8_t> file; const char* refusal; } cases[] = {
         {"signed by the trusted key", signedFile, kAccepted},
         {"executable part changed", flipped(10), kAccepted},
+        {"code-signed after signing", codeSigned(signedFile), kAccepted},
         {"the package on a new build of the bare tool",
          withSectionOf(test::withPackage(test::fakeExecutable(4500), package), signedFile), kAccepted},
         {"header: a setting", flipped(at.headerOffset + package_header::kSwitchDelay), kChanged},

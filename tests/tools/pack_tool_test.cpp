@@ -190,6 +190,25 @@ TEST_F(PackToolTest, InspectReadsTheVersionOfTheExecutableOnly) {
     EXPECT_EQ(out, "usb-iap-pack " + std::string(toolVersion()) + "\n");
 }
 
+TEST_F(PackToolTest, HelpListsTheCommandsAndTheirOptions) {
+    const struct { std::vector<std::string> args; std::vector<std::string> shown; } cases[] = {
+        {{"--help"}, {"build", "inspect", "skin", "--version"}},
+        {{"help"}, {"build", "inspect", "skin"}},
+        {{"build", "--help"}, {"--exe", "--out", "--payload", "--image", "--device", "--colour,--color",
+                               "--block-size", "--ack-timeout", "--replace", "then sign"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pack(c.args), 0) << c.args[0];
+        for (const std::string& text : c.shown) EXPECT_TRUE(has(out, text)) << text << "\n" << out;
+    }
+    EXPECT_EQ(pack({}), 2);
+    EXPECT_TRUE(has(err, "build")) << err;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"frob"}, {"inspect", "a", "b"},
+                                                 {"build", "--replace=1"}}) {
+        EXPECT_EQ(pack(args), 2) << args[0];
+    }
+}
+
 // The output may replace the executable it is made from, never another input.
 TEST_F(PackToolTest, AnOutputThatIsAnInputIsRefused) {
     const fs::path skin = dir / "skin";

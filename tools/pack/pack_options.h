@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,10 @@
 #include "package/settings.h"
 #include "package/skin.h"
 #include "package/package_format.h"
+
+namespace CLI {
+class App;
+}
 
 namespace iap::pack {
 
@@ -40,8 +45,10 @@ struct BuildOptions {
     bool replace = false;
 };
 
-// Parses the arguments after "build". Throws UsageError.
-BuildOptions parseBuildOptions(const std::vector<std::string>& args);
+// Adds the options of `build` to its subcommand. The function returned
+// gives them, converted and checked, once the command line is parsed;
+// it throws UsageError naming the option that is wrong.
+std::function<BuildOptions()> addBuildOptions(CLI::App& build);
 
 // "VID:PID:RID", each part hexadecimal (optionally 0x-prefixed).
 DeviceIdEntry parseDeviceId(const std::string& text);
