@@ -2,7 +2,8 @@
 # A product tool code-signed after building, the way a product engineer does
 # it: osslsigncode's signature verifies, `usb-iap-pack inspect` still finds the
 # package before the certificate table and reads it as before signing, and
-# `build` refuses a signed executable (sign after building) without writing.
+# `build` refuses a signed executable (sign after building) without writing;
+# a package signed at build keeps its signature through code-signing.
 #   signed_tool_test.sh PACK [BARE_EXE]   (without BARE_EXE: a small mingw-w64 PE)
 set -euo pipefail
 PACK=$1 BARE=${2:-}
@@ -39,4 +40,19 @@ for replace in "" --replace; do
   grep -q "code-signed.*then sign the tool that build writes" refused.txt || fail "refusal text: $(cat refused.txt)"
   [ ! -e out.exe ] || fail "a refused build wrote its output"
 done
+# The package signed at build, then code-signed: both signatures hold, and
+# signing the package of a code-signed tool is refused (it would void the
+# code signature) without touching the file.
+"$PACK" keygen --out owner >/dev/null
+"$PACK" build --exe "$BARE" --out ptool.exe "${args[@]}" --sign owner.key >/dev/null
+osslsigncode sign -certs cert.pem -key key.pem -n "USB IAP tool" -in ptool.exe -out psigned.exe >/dev/null
+osslsigncode verify -CAfile cert.pem -in psigned.exe >/dev/null 2>&1 || fail "osslsigncode verify of the signed package"
+"$PACK" verify psigned.exe --key owner.pub >/dev/null || fail "code-signing voided the package signature"
+cp psigned.exe before.exe
+set +e
+"$PACK" sign psigned.exe --key owner.key >refused.txt 2>&1
+rc=$?
+set -e
+[ "$rc" = 1 ] && grep -q "code-signed: sign its package first" refused.txt || fail "sign of a code-signed tool: $rc $(cat refused.txt)"
+cmp -s psigned.exe before.exe || fail "a refused sign changed the file"
 echo "signed_tool_test: ok"

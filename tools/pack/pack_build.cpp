@@ -15,6 +15,7 @@
 #include "package/authenticode.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
+#include "package/package_signature.h"
 
 namespace iap::pack {
 
@@ -130,6 +131,9 @@ int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
         }
     }
     refuseOutputOverInputs(o);
+    // The key is read first: a build that cannot be signed writes nothing.
+    std::optional<KeyPair> keys;
+    if (o.signKey) keys = readSecretKeyFile(*o.signKey);
     const std::vector<uint8_t> exe = readWholeFile(o.exe);
     const size_t exeEnd = executableEnd(o, exe);
 
@@ -151,6 +155,7 @@ int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
     whole.insert(whole.end(), bytes.begin(), bytes.end());
     const PackageParse check = parsePackage(whole);
     if (!check.package) throw std::runtime_error("internal error: the new package does not read back: " + check.error);
+    if (keys) whole = signToolFile(whole, *keys);
 
     writeFileAtomically(o.out, {std::span<const uint8_t>(whole)}, modeOf(o.exe));
 
@@ -163,6 +168,7 @@ int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
         << "  " << package.deviceIds.size() << " device ID(s), " << package.colours.size()
         << " colours, " << package.images.size() << " images ("
         << (o.skinDir ? o.skinDir->string() : std::string("built-in skin")) << ")\n";
+    if (keys) out << "  signed with the key " << fingerprint(keys->publicKey) << "\n";
     return 0;
 }
 

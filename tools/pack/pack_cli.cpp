@@ -12,7 +12,8 @@ namespace {
 
 // The subcommands, in the order --help lists them. A new one is a file
 // with its add function, declared in pack_subcommand.h and listed here.
-constexpr AddCommand kCommands[] = {addBuildCommand, addInspectCommand, addSkinCommand};
+constexpr AddCommand kCommands[] = {addBuildCommand, addInspectCommand, addSkinCommand,
+                                    addKeygenCommand, addSignCommand, addVerifyCommand};
 
 bool isCommand(const CLI::App& app, const std::string& name) {
     for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {

@@ -20,5 +20,12 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
 int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err);
 int inspectCommand(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
 int skinCommand(const std::filesystem::path& dir, std::ostream& out, std::ostream& err);
+int keygenCommand(const std::filesystem::path& name, std::ostream& out);
+int signCommand(const std::filesystem::path& tool, const std::filesystem::path& keyFile, std::ostream& out);
+// 0 signed by the key of keyFile; 3 unsigned, 4 signed by another key, 5
+// changed after signing (the reason on err); throws for a file that cannot
+// be read or holds no valid package.
+int verifyCommand(const std::filesystem::path& tool, const std::filesystem::path& keyFile, std::ostream& out,
+                  std::ostream& err);
 
 }  // namespace iap::pack

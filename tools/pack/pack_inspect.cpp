@@ -12,6 +12,7 @@
 #include "package/authenticode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
+#include "package/package_signature.h"
 #include "package/image_decode.h"
 #include "package/tool_version.h"
 
@@ -45,6 +46,16 @@ std::string signatureLine(std::span<const uint8_t> bytes) {
            hexText(table->offset, 8);
 }
 
+// The package signature's key fingerprint, or "unsigned".
+std::string signerLine(const PackageSignature& signature) {
+    switch (signature.state) {
+        case SignatureState::Unsigned: return "unsigned";
+        case SignatureState::Valid: return fingerprint(signature.signer);
+        case SignatureState::Broken: break;
+    }
+    return "SIGNATURE DOES NOT HOLD (changed after signing: " + signature.detail + ")";
+}
+
 }  // namespace
 
 int inspectCommand(const std::filesystem::path& path, std::ostream& out, std::ostream& err) {
@@ -65,6 +76,7 @@ int inspectCommand(const std::filesystem::path& path, std::ostream& out, std::os
     out << file << ": " << bytes.size() << " bytes, package header at " << *trailer << " (0x"
         << hexText(*trailer, 8) << ")\n"
         << "code signature: " << signatureLine(bytes) << "\n"
+        << "signer: " << signerLine(readPackageSignature(bytes, parse)) << "\n"
         << "tool version: " << (version ? *version : "unknown (no version marker in the executable)") << "\n";
 
     out << "settings:\n"

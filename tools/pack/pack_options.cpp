@@ -93,7 +93,7 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
     struct Text {
         std::string exe, out, payload, image, signature, chip, item, hwVersion, swVersion;
         std::string blockSize, deviceFlags, deviceWord, retry, rebootDelay, switchDelay;
-        std::string searchTimeout, ackTimeout, skin;
+        std::string searchTimeout, ackTimeout, skin, sign;
         std::vector<std::string> devices, colours;
         bool replace = false;
     };
@@ -128,6 +128,7 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
     build.add_option("--colour,--color", text->colours, "theme colour I (0-9), components 0 to 1")
         ->type_name("I=R,G,B,A")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->group("Skin");
     opt("--skin", text->skin, "DIR", "the 19 images from DIR, as `skin` writes them (default: built-in)", "Skin");
+    opt("--sign", text->sign, "NAME.key", "sign the package with this secret key (usb-iap-pack keygen)");
     build.add_flag("--replace", text->replace, "replace the package the executable already carries")
         ->disable_flag_override();
 
@@ -170,6 +171,7 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
         }
         if (given("--skin")) o.skinDir = t.skin;
         o.replace = t.replace;
+        if (given("--sign")) o.signKey = t.sign;
 
         if (!given("--out")) throw UsageError("--out is required (the tool to write)");
         if (o.payload.has_value() == o.image.has_value()) {

@@ -43,6 +43,7 @@ struct BuildOptions {
     std::vector<Colour> colours;                   // the ten defaults unless changed
     std::optional<std::filesystem::path> skinDir;  // built-in skin when absent
     bool replace = false;
+    std::optional<std::filesystem::path> signKey;  // --sign NAME.key
 };
 
 // Adds the options of `build` to its subcommand. The function returned

@@ -22,6 +22,9 @@ using AddCommand = void (*)(CLI::App& app, CommandIo& io);
 void addBuildCommand(CLI::App& app, CommandIo& io);    // pack_build.cpp
 void addInspectCommand(CLI::App& app, CommandIo& io);  // pack_inspect.cpp
 void addSkinCommand(CLI::App& app, CommandIo& io);     // pack_skin.cpp
+void addKeygenCommand(CLI::App& app, CommandIo& io);   // pack_sign.cpp
+void addSignCommand(CLI::App& app, CommandIo& io);     // pack_sign.cpp
+void addVerifyCommand(CLI::App& app, CommandIo& io);   // pack_sign.cpp
 
 // Throws UsageError naming the first argument the subcommand did not take
 // ("unknown option \"--x\""), when there is one. Subcommands allow extras
