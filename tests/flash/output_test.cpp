@@ -67,6 +67,61 @@ TEST(JsonLines, EveryKindParsesAndTextsComeBackByteForByte) {
               expected);
 }
 
+// The schema of the README: each kind's fields in their order, with the
+// JSON type of each, and the values that are formatted (percent to one
+// decimal, the rate whole, the status as "0xE2", null for what is absent).
+TEST(JsonLines, EachKindKeepsItsFieldsInOrderAndTheirTypes) {
+    test::FlashRig rig;
+    const auto make = [](EventKind kind, auto change) {
+        Event e;
+        e.kind = kind;
+        e.port = "1-4.2";
+        change(e);
+        return e;
+    };
+    const struct {
+        Event event;
+        std::string fields;  // name:type, in order
+        std::string values;  // percent bytes_per_second status failure port problem
+    } cases[] = {
+        {make(EventKind::Found, [](Event& e) { e.ready = false, e.problem = {"denied", true}; }),
+         "event:string time:string port:string path:string vid:string pid:string bcd_device:string serial:string "
+         "ready:boolean problem:string permission:boolean",
+         "null null null null 1-4.2 denied"},
+        {make(EventKind::State, [](Event&) {}), "event:string time:string port:string state:string",
+         "null null null null 1-4.2 null"},
+        {make(EventKind::Stage, [](Event&) {}), "event:string time:string port:string procedure:string text:string",
+         "null null null null 1-4.2 null"},
+        {make(EventKind::Progress, [](Event& e) { e.bytes = 1, e.total = 3, e.bytesPerSecond = 1234.7; }),
+         "event:string time:string port:string procedure:string bytes:number total:number percent:number "
+         "bytes_per_second:number",
+         "33.3 1234 null null 1-4.2 null"},
+        {make(EventKind::Result, [](Event& e) { e.status = 0x1E2, e.failure = "device-status", e.durationMs = 7; }),
+         "event:string time:string port:string procedure:string outcome:string failure:string text:string "
+         "final:boolean status:string bytes:number total:number duration_ms:number path:string vid:string "
+         "pid:string bcd_device:string serial:string problem:null permission:boolean",
+         "null null 0xE2 device-status 1-4.2 null"},
+        {make(EventKind::Result, [](Event& e) { e.port.clear(); }),
+         "event:string time:string port:null procedure:string outcome:string failure:null text:string "
+         "final:boolean status:null bytes:number total:number duration_ms:number path:string vid:string "
+         "pid:string bcd_device:string serial:string problem:null permission:boolean",
+         "null null null null null null"},
+        {make(EventKind::Warning, [](Event& e) { e.port.clear(); }), "event:string time:string port:null text:string",
+         "null null null null null null"},
+        {make(EventKind::Summary, [](Event&) {}),
+         "event:string time:string passed:number failed:number exit_code:number", "null null null null null null"},
+    };
+    Lines fields, values;
+    for (const auto& c : cases) {
+        rig.out << jsonLine(c.event) << "\n";
+        fields.push_back(c.fields);
+        values.push_back(c.values);
+    }
+    rig.out.flush();
+    EXPECT_EQ(rig.jq(R"jq([keys_unsorted[] as $k | "\($k):\(.[$k] | type)"] | join(" "))jq"), fields);
+    EXPECT_EQ(rig.jq(R"jq("\(.percent) \(.bytes_per_second) \(.status) \(.failure) \(.port) \(.problem)")jq"), values);
+}
+
 TEST(Board, RowsInPortOrderWithBarRateAndTally) {
     BoardModel model;
     model.title = {"line", "my-product-tool", 144608, "V2.1.0"};

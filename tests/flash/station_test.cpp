@@ -405,6 +405,13 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
         {{"flash", tool, "--json", "--plain"}, "exclude each other"},
         {{"flash", (rig.dir / "missing").string()}, "not a file"},
         {{"flash", bare}, "no usable tool package: no package"},
+        {{"flash", tool, "--wait"}, "--wait needs a value"},
+        {{"flash", "--port=1-4.1", tool, "--port=1-4.2", "--all", "--plain=1"}, "--plain takes no value"},
+        {{"line", tool, "--publish", "mqtt://localhost"}, "--publish needs --site and --station"},
+        {{"line", tool, "--publish", "http://h", "--site", "s", "--station", "n"}, "give mqtt://HOST[:PORT]"},
+        {{"flash", tool, "--publish", "mqtt://h:1883", "--site", "a/b", "--station", "n"}, "\"a/b\" is not a name"},
+        {{"line", tool, "--station", "n"}, "--site and --station go with --publish"},
+        {{"list", tool, "--publish", "mqtt://h"}, "list takes no option --publish"},
     };
     for (const auto& c : cases) {
         test::SharedText outText, errText;

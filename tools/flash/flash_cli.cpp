@@ -10,145 +10,19 @@
 
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
+#include "flash/flash_options.h"
 #include "flash/outputs.h"
 #include "link/device_list.h"
 #include "link/hid_node.h"
 #include "link/shared_bus.h"
 #include "logging/diagnostics.h"
 #include "package/package_loader.h"
-#include "package/tool_version.h"
 
 namespace iap::flash {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-
-constexpr const char* kUsage =
-    "usage: usb-iap-flash COMMAND TOOL [OPTION]...\n"
-    "\n"
-    "TOOL is a product's tool file: the tool executable with its package appended.\n"
-    "\n"
-    "  list TOOL [--json]\n"
-    "      every attached device that matches the package: path, USB port, VID:PID,\n"
-    "      bcdDevice, serial; a device that cannot be opened with the reason\n"
-    "  flash TOOL [--all] [--port P]... [--wait S] [--to-boot] [--json | --plain]\n"
-    "      upgrades the first matching device, as the window does; with --all every\n"
-    "      matching device at once; --port P the device on USB port P, as list\n"
-    "      shows it (\"1-4.2\"; on Windows \"PCIROOT0_PCI1400-4.2\"),\n"
-    "      again for more ports; --wait S waits up to S seconds for devices to\n"
-    "      arrive (without it: the package's search time-out, or for --all only the\n"
-    "      devices present); --to-boot first switches each device to its bootloader\n"
-    "  line TOOL [--port P]... [--to-boot] [--json | --plain]\n"
-    "      production line until Ctrl-C: each device is upgraded once it is plugged in\n"
-    "  udev-rule TOOL\n"
-    "      the udev rule that gives the logged-in user access to the package's devices\n"
-    "  --version\n"
-    "      the version of usb-iap-flash\n"
-    "\n"
-    "  --json     one JSON object per line and event\n"
-    "  --plain    plain lines, also on a terminal (the default elsewhere)\n"
-    "  --verbose  the protocol's and the loader's diagnostic lines on standard error\n"
-    "\n"
-    "Exit codes: 0 every selected device passed, 1 any failed, 2 usage or package\n"
-    "error, 3 no device was found.\n";
-
-struct Options {
-    std::string command, tool;
-    bool all = false, toBoot = false, json = false, plain = false, verbose = false;
-    std::vector<std::string> ports;
-    std::optional<double> waitSeconds;
-};
-
-// The options each command takes.
-bool takes(const std::string& command, const std::string& option) {
-    static const std::set<std::string> list = {"--json"};
-    static const std::set<std::string> flash = {"--all", "--port", "--wait", "--to-boot", "--json", "--plain"};
-    static const std::set<std::string> line = {"--port", "--to-boot", "--json", "--plain"};
-    if (option == "--verbose") return true;  // every command
-    if (command == "list") return list.count(option) > 0;
-    if (command == "flash") return flash.count(option) > 0;
-    if (command == "line") return line.count(option) > 0;
-    return false;
-}
-
-std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
-    Options o;
-    if (args.empty()) {
-        error = "no command given";
-        return std::nullopt;
-    }
-    o.command = args[0];
-    if (o.command != "list" && o.command != "flash" && o.command != "line" && o.command != "udev-rule") {
-        error = "unknown command \"" + o.command + "\"";
-        return std::nullopt;
-    }
-    for (size_t i = 1; i < args.size(); ++i) {
-        std::string word = args[i];
-        if (word.rfind("--", 0) != 0 || word == "--") {
-            if (!o.tool.empty()) {
-                error = "one TOOL only (\"" + o.tool + "\", then \"" + word + "\")";
-                return std::nullopt;
-            }
-            o.tool = word;
-            continue;
-        }
-        std::optional<std::string> value;
-        if (const size_t eq = word.find('='); eq != std::string::npos) {
-            value = word.substr(eq + 1);
-            word.resize(eq);
-        }
-        if (!takes(o.command, word)) {
-            error = o.command + " takes no option " + word;
-            return std::nullopt;
-        }
-        const bool needsValue = word == "--port" || word == "--wait";
-        if (needsValue && !value) {
-            if (i + 1 >= args.size()) {
-                error = word + " needs a value";
-                return std::nullopt;
-            }
-            value = args[++i];
-        } else if (!needsValue && value) {
-            error = word + " takes no value";
-            return std::nullopt;
-        }
-        if (word == "--all") o.all = true;
-        else if (word == "--to-boot") o.toBoot = true;
-        else if (word == "--json") o.json = true;
-        else if (word == "--plain") o.plain = true;
-        else if (word == "--verbose") o.verbose = true;
-        else if (word == "--port") {
-            if (!isPortChain(*value)) {
-                error = "--port \"" + *value + "\" is not a USB port chain (as list shows it, like 1-4.2)";
-                return std::nullopt;
-            }
-            o.ports.push_back(*value);
-        } else if (word == "--wait") {
-            size_t used = 0;
-            double seconds = -1;
-            try {
-                seconds = std::stod(*value, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used != value->size() || !(seconds >= 0) || seconds > 86400) {
-                error = "--wait \"" + *value + "\" is not a number of seconds from 0 to 86400";
-                return std::nullopt;
-            }
-            o.waitSeconds = seconds;
-        }
-    }
-    if (o.tool.empty()) {
-        error = o.command + " needs a TOOL";
-        return std::nullopt;
-    }
-    if (o.json && o.plain) {
-        error = "--json and --plain exclude each other";
-        return std::nullopt;
-    }
-    return o;
-}
 
 // Loads what an upgrade needs of the tool file's package, which the window
 // would load too; false (said on err) when there is none to use.
@@ -304,20 +178,11 @@ std::string udevRule(const std::vector<DeviceIdEntry>& entries, const std::strin
 }
 
 int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-        io.out << kUsage;
-        return 0;
-    }
-    if (args.size() == 1 && args[0] == "--version") {
-        io.out << "usb-iap-flash " << toolVersion() << "\n";
-        return 0;
-    }
-    std::string error;
-    const std::optional<Options> options = parse(args, error);
-    if (!options) {
-        io.err << "usb-iap-flash: " << error << "\n\n" << kUsage;
-        return 2;
-    }
+    const CommandLine line = parseCommandLine(args);
+    io.out << line.out;
+    io.err << line.err;
+    if (!line.options) return line.exitCode;
+    const std::optional<Options>& options = line.options;
     // The floors' diagnostic lines: nowhere, or with --verbose on the error stream.
     LineWriter toErr = [&io](std::string_view line) {
         io.err << line;

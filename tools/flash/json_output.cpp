@@ -1,5 +1,7 @@
 // JSON lines: one object per event and line, the schema in the README.
-#include <cstdio>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
 
 #include "bytes/hex.h"
 #include "flash/output_parts.h"
@@ -21,8 +23,6 @@ const char* kindName(EventKind kind) {
     return "unknown";
 }
 
-std::string hex4(uint16_t value) { return jsonString(hexText(value, 4)); }
-
 class JsonOutput : public Output, LockedWriter {
 public:
     explicit JsonOutput(std::ostream& out) : LockedWriter(out) {}
@@ -31,92 +31,68 @@ public:
 
 }  // namespace
 
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04X", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string jsonLine(const Event& e) {
-    std::string line = "{\"event\":" + jsonString(kindName(e.kind)) + ",\"time\":" + jsonString(isoLocalTime(e.time));
-    const auto add = [&line](const char* name, const std::string& value) {
-        line += ",\"";
-        line += name;
-        line += "\":" + value;
-    };
-    if (e.kind != EventKind::Summary) add("port", e.port.empty() ? "null" : jsonString(e.port));
+    using Json = nlohmann::ordered_json;
+    Json line;
+    line["event"] = kindName(e.kind);
+    line["time"] = isoLocalTime(e.time);
+    if (e.kind != EventKind::Summary) line["port"] = e.port.empty() ? Json() : Json(e.port);
     const auto addDevice = [&] {
-        add("path", jsonString(e.device.path));
-        add("vid", hex4(e.device.vendorId));
-        add("pid", hex4(e.device.productId));
-        add("bcd_device", hex4(e.device.releaseNumber));
-        add("serial", jsonString(e.device.serialNumber));
+        line["path"] = e.device.path;
+        line["vid"] = hexText(e.device.vendorId, 4);
+        line["pid"] = hexText(e.device.productId, 4);
+        line["bcd_device"] = hexText(e.device.releaseNumber, 4);
+        line["serial"] = e.device.serialNumber;
     };
     const auto addProblem = [&] {
-        add("problem", e.problem.reason.empty() ? "null" : jsonString(e.problem.reason));
-        add("permission", e.problem.permission ? "true" : "false");
+        line["problem"] = e.problem.reason.empty() ? Json() : Json(e.problem.reason);
+        line["permission"] = e.problem.permission;
     };
-    char number[32];
     switch (e.kind) {
     case EventKind::Found:
         addDevice();
-        add("ready", e.ready ? "true" : "false");
+        line["ready"] = e.ready;
         addProblem();
         break;
     case EventKind::State:
-        add("state", jsonString(e.text));
+        line["state"] = e.text;
         break;
     case EventKind::Stage:
-        add("procedure", jsonString(e.procedure));
-        add("text", jsonString(e.text));
+        line["procedure"] = e.procedure;
+        line["text"] = e.text;
         break;
     case EventKind::Progress:
-        add("procedure", jsonString(e.procedure));
-        add("bytes", std::to_string(e.bytes));
-        add("total", std::to_string(e.total));
-        std::snprintf(number, sizeof number, "%.1f", percentOf(e.bytes, e.total));
-        add("percent", number);
-        add("bytes_per_second", std::to_string(static_cast<long long>(e.bytesPerSecond)));
+        line["procedure"] = e.procedure;
+        line["bytes"] = e.bytes;
+        line["total"] = e.total;
+        line["percent"] = std::round(percentOf(e.bytes, e.total) * 10.0) / 10.0;  // one decimal
+        line["bytes_per_second"] = static_cast<long long>(e.bytesPerSecond);
         break;
     case EventKind::Result:
-        add("procedure", jsonString(e.procedure));
-        add("outcome", jsonString(e.outcome));
-        add("failure", e.failure.empty() ? "null" : jsonString(e.failure));
-        add("text", jsonString(e.text));
-        add("final", e.final ? "true" : "false");
-        add("status", e.status < 0 ? "null" : jsonString("0x" + hexText(static_cast<uint32_t>(e.status) & 0xFF, 2)));
-        add("bytes", std::to_string(e.bytes));
-        add("total", std::to_string(e.total));
-        add("duration_ms", std::to_string(e.durationMs));
+        line["procedure"] = e.procedure;
+        line["outcome"] = e.outcome;
+        line["failure"] = e.failure.empty() ? Json() : Json(e.failure);
+        line["text"] = e.text;
+        line["final"] = e.final;
+        line["status"] = e.status < 0 ? Json() : Json("0x" + hexText(static_cast<uint32_t>(e.status) & 0xFF, 2));
+        line["bytes"] = e.bytes;
+        line["total"] = e.total;
+        line["duration_ms"] = e.durationMs;
         addDevice();
         addProblem();
         break;
     case EventKind::Warning:
-        add("text", jsonString(e.text));
+        line["text"] = e.text;
         break;
     case EventKind::Summary:
-        add("passed", std::to_string(e.passed));
-        add("failed", std::to_string(e.failed));
-        add("exit_code", std::to_string(e.exitCode));
+        line["passed"] = e.passed;
+        line["failed"] = e.failed;
+        line["exit_code"] = e.exitCode;
         break;
     }
-    return line + "}";
+    // A device's text that is not UTF-8 (a serial number, a path) comes out
+    // with U+FFFD in place of the bad bytes rather than ending the run.
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::unique_ptr<Output> makeJsonOutput(std::ostream& out) { return std::make_unique<JsonOutput>(out); }

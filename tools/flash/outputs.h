@@ -37,8 +37,6 @@ std::unique_ptr<Output> makeBoardOutput(std::ostream& out, int width, BoardTitle
 
 // One event as its JSON line (without the line end).
 std::string jsonLine(const Event& event);
-// A JSON string literal of UTF-8 text (quotes included).
-std::string jsonString(std::string_view text);
 
 // Port chains in the order of their numbers ("1-4.2" before "1-4.10";
 // Windows' "PCIROOT0_PCI1400-4.2" before "PCIROOT0_PCI1400-4.10"),
