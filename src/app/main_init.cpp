@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "logging/logging.h"
 #include "package/gl_texture.h"
+#include "package/layout.h"
 #include "package/package_loader.h"
 #include "package/theme.h"
 #include "ui/ui_thread.h"
@@ -58,10 +59,31 @@ bool main_init(Shell& shell, int argc, char** argv) {
 
     const bool anyTextureSize = shell.gl.anyTextureSize;
     const int maxTextureSize = shell.gl.maxTextureSize;
-    shell.packageValid = LoadPackage(shell.state, [anyTextureSize, maxTextureSize](DecodedImage&& image) {
-        return makeGlTexture(std::move(image), anyTextureSize, maxTextureSize);
-    });
+    // On a station with a trust folder only packages signed by one of its
+    // keys load; a key there that cannot be read refuses every package.
+    std::string problem;
+    TrustedKeys trust;
+    bool trustRead = true;
+    try {
+        trust = loadTrustedKeys({}, systemTrustFolder());
+    } catch (const std::exception& e) {
+        problem = std::string("trusted keys: ") + e.what();
+        trustRead = false;
+    }
+    if (trustRead) {
+        shell.packageValid = LoadPackage(
+            shell.state,
+            [anyTextureSize, maxTextureSize](DecodedImage&& image) {
+                return makeGlTexture(std::move(image), anyTextureSize, maxTextureSize);
+            },
+            trust, &problem);
+    } else {
+        shell.state.colours = defaultColours();
+        for (const auto& [id, rect] : layoutTable()) shell.state.layout.insert_or_assign(id, rect);
+    }
+    if (trust.configured()) basic_logger->info("Trusted keys: {}", trust.keys.size());
     if (!shell.packageValid) {
+        basic_logger->info("Tool package not loaded: {}", problem);
         shell.reporter->postTips(kCorruptPackage);
         shell.reporter->postMsg(kCorruptPackage);
     }

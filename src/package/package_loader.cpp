@@ -96,7 +96,7 @@ void takeContent(UpgradeContent& content, Package& package, std::string& signer)
 
 }  // namespace
 
-bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust) {
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust, std::string* whyNot) {
     // Decode every image, then make every texture, before the state changes:
     // a bad image never leaves half a skin behind, and no texture is made
     // for a package that is refused.
@@ -106,6 +106,7 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const Trusted
     if (std::string problem = readUsablePackage(state.executablePath, trust, package, signer, &decoded);
         !problem.empty()) {
         takeNoPackagePath(state, problem);
+        if (whyNot) *whyNot = problem;
         return false;
     }
     std::vector<std::pair<int32_t, std::shared_ptr<ITexture>>> textures;
@@ -117,7 +118,9 @@ bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const Trusted
             if (!texture) throw std::runtime_error("no texture made");
             textures.emplace_back(id, std::move(texture));
         } catch (const std::exception& e) {
-            takeNoPackagePath(state, "texture of image " + std::to_string(id) + ": " + e.what());
+            const std::string problem = "texture of image " + std::to_string(id) + ": " + e.what();
+            takeNoPackagePath(state, problem);
+            if (whyNot) *whyNot = problem;
             return false;
         }
     }

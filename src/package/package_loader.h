@@ -40,10 +40,12 @@ std::filesystem::path currentExecutablePath(const std::filesystem::path& selfLin
 // With trust configured, a package that is unsigned, signed by a key not
 // trusted, or changed after signing is not loaded either; the reason names
 // which (checkTrust). Without trust a package loads as it always did.
-// signer is the fingerprint of a valid signature's key, or empty.
+// signer is the fingerprint of a valid signature's key, or empty. problem,
+// when given, receives why the package was not loaded.
 // Throws std::filesystem::filesystem_error ("file_size") when the file's
 // size cannot be determined.
-bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust = {});
+bool LoadPackage(AppState& state, const TextureMaker& makeTexture, const TrustedKeys& trust = {},
+                 std::string* problem = nullptr);
 
 // Reads the package appended to file as LoadPackage does, with the same
 // diagnostics, and fills content (executablePath, firmware, device IDs,

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Without a display the tool ends with a failure code and says why. A tool
 # whose package is damaged opens in the error view: the centred text and the
-# modal popup both read "File corruption!"; "OK" closes the popup.
+# modal popup both read "File corruption!"; "OK" closes the popup. On a
+# station with a trust folder a sound but unsigned tool opens in the same
+# view, with the reason in the log.
 source "$(dirname "$0")/lib.sh"
 # Under Wine there is no "without a display": Wine's own desktop needs one.
 if [ "$WINDOWS" -eq 0 ]; then
@@ -43,5 +45,21 @@ closed=$(shot error-view-ok)
 dark=$(convert "$closed" -crop 600x60+0+170 +repage -colorspace gray -threshold 50% -negate \
     -format '%[fx:round(mean*w*h)]' info:)
 [ "$dark" -gt 200 ] || fail "no centred text after OK ($dark dark pixels)"
+close_window
+expect_clean_exit 30
+
+# A trust folder with one key: the unchanged demo tool is unsigned.
+mv "$LOG" "$WORK/first-basic-log.txt"
+trust="$WORK/trusted-keys"
+mkdir "$trust"
+"$IAP_PACK" keygen --out "$trust/station" >/dev/null
+rm "$trust/station.key"
+[ "$WINDOWS" -eq 1 ] && trust=$(winepath -w "$trust")
+export IAP_TRUSTED_KEYS_DIR=$trust
+start_tool "$IAP_DEMO"
+unset IAP_TRUSTED_KEYS_DIR
+wait_window
+wait_log "e.message.c_str().File corruption!" 2 10
+wait_log "Tool package not loaded: unsigned package" 1 10
 close_window
 expect_clean_exit 30

@@ -17,6 +17,7 @@
 #include "link/shared_bus.h"
 #include "logging/diagnostics.h"
 #include "package/package_loader.h"
+#include "package/trust.h"
 
 namespace iap::flash {
 namespace {
@@ -25,14 +26,24 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 // Loads what an upgrade needs of the tool file's package, which the window
-// would load too; false (said on err) when there is none to use.
-bool loadTool(const std::string& tool, UpgradeContent& content, std::ostream& err) {
+// would load too; false (said on err) when there is none to use. With a
+// trusted key (given, or in the system trust folder) only a package signed
+// by one is used.
+bool loadTool(const std::string& tool, const std::vector<std::string>& given, UpgradeContent& content,
+              std::ostream& err) {
+    TrustedKeys trust;
+    try {
+        trust = loadTrustedKeys({given.begin(), given.end()}, systemTrustFolder());
+    } catch (const std::exception& e) {
+        err << "usb-iap-flash: " << e.what() << "\n";
+        return false;
+    }
     try {
         if (!fs::is_regular_file(tool)) {
             err << "usb-iap-flash: " << tool << ": not a file\n";
             return false;
         }
-        if (const std::string problem = LoadUpgradeContent(tool, content); !problem.empty()) {
+        if (const std::string problem = LoadUpgradeContent(tool, content, trust); !problem.empty()) {
             err << "usb-iap-flash: " << tool << ": no usable tool package: " << problem << "\n";
             return false;
         }
@@ -194,7 +205,7 @@ int runFlashTool(const std::vector<std::string>& args, FlashIo& io) {
         io.err.flush();
     });
     UpgradeContent state;
-    if (!loadTool(options->tool, state, io.err)) return 2;
+    if (!loadTool(options->tool, options->trust, state, io.err)) return 2;
     if (options->command == "udev-rule") {
         io.out << udevRule(state.deviceIds, toolNameOf(options->tool));
         return 0;

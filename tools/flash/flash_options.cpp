@@ -14,8 +14,18 @@
 namespace iap::flash {
 namespace {
 
+#ifdef _WIN32
+#define IAP_TRUST_FOLDER_TEXT "%ProgramData%\\USB IAP tool\\trusted-keys"
+#else
+#define IAP_TRUST_FOLDER_TEXT "/etc/usb-iap-tools/trusted-keys"
+#endif
+
 constexpr const char* kFooter =
     "TOOL is a product's tool file: the tool executable with its package appended.\n"
+    "\n"
+    "With a trusted key (--trust, or a .pub file in " IAP_TRUST_FOLDER_TEXT "),\n"
+    "a package that is unsigned, signed by another key or changed after signing is\n"
+    "refused (exit 2) before any device is opened.\n"
     "\n"
     "Exit codes: 0 every selected device passed, 1 any failed, 2 usage or package\n"
     "error, 3 no device was found.";
@@ -65,6 +75,10 @@ struct Parser {
     }
     void toolOptions(CLI::App* c) {
         flag(c, "--verbose", o.verbose, "the protocol's and the loader's diagnostic lines on standard error");
+        c->add_option("--trust", o.trust, "take only packages signed by this key (usb-iap-pack keygen); again for\n"
+                                          "more keys. The keys in the system trust folder count too")
+            ->type_name("NAME.pub")
+            ->allow_extra_args(false);
     }
     void stationOptions(CLI::App* c) {
         c->add_option("--port", o.ports, "the device on USB port P, as list shows it (\"1-4.2\"; on Windows\n"

@@ -12,6 +12,7 @@ struct Options {
     std::string command, tool;
     bool all = false, toBoot = false, json = false, plain = false, verbose = false;
     std::vector<std::string> ports;
+    std::vector<std::string> trust;  // --trust NAME.pub, with the system trust folder
     std::optional<double> waitSeconds;
     // --publish: the live board on an MQTT broker (flash and line).
     std::string publish, site, station;
