@@ -82,6 +82,7 @@ bool main_init(Shell& shell, int argc, char** argv) {
         for (const auto& [id, rect] : layoutTable()) shell.state.layout.insert_or_assign(id, rect);
     }
     if (trust.configured()) basic_logger->info("Trusted keys: {}", trust.keys.size());
+    shell.record->setSigner(shell.state.signer);
     if (!shell.packageValid) {
         basic_logger->info("Tool package not loaded: {}", problem);
         shell.reporter->postTips(kCorruptPackage);

@@ -82,10 +82,10 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool,failure,port,tool_version,attempt_id\r\n";
+           "payload_length,payload_crc,tool,failure,port,tool_version,attempt_id,signer\r\n";
 }
 
-std::string recordLine(const RecordedAttempt& a) {
+std::string recordLine(const RecordedAttempt& a, std::string_view signer) {
     const AttemptResult& r = a.result;
     const bool opened = !r.device.path.empty();
     std::string line = isoLocalTime(r.start) + "," + std::to_string(r.duration.count()) + "," +
@@ -116,15 +116,22 @@ std::string recordLine(const RecordedAttempt& a) {
     line += field(toolVersion());
     line += ',';
     line += uuidText(uuidV7());
+    line += ',';
+    line += field(signer);
     return line + "\r\n";
 }
 
 UpgradeRecord::UpgradeRecord(fs::path file) : file_(std::move(file)) {}
 
+void UpgradeRecord::setSigner(std::string fingerprint) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signer_ = std::move(fingerprint);
+}
+
 bool UpgradeRecord::append(const RecordedAttempt& attempt) {
     if (file_.empty()) return false;
-    std::string text = recordLine(attempt);
     std::lock_guard<std::mutex> lock(mutex_);
+    std::string text = recordLine(attempt, signer_);
     std::FILE* out = openForAppend(file_);
     bool ok = out != nullptr;
     if (ok) {

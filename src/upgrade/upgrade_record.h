@@ -29,6 +29,8 @@
 //   attempt_id     the attempt's unique ID, made when it ends: a UUID of
 //                  version 7 (its first 48 bits the time in milliseconds),
 //                  by which the fleet's store knows each line once
+//   signer         the fingerprint of the key that signed the tool's
+//                  package (a valid signature); empty when unsigned
 // Columns are only ever added at the end, so that readers of older files
 // keep working.
 #pragma once
@@ -63,7 +65,7 @@ const char* outcomeName(Outcome outcome, bool interrupted = false);
 // The header row and one line, each ending in CR LF, fields quoted where CSV
 // needs it. Each line gets a new attempt_id.
 std::string recordHeader();
-std::string recordLine(const RecordedAttempt& attempt);
+std::string recordLine(const RecordedAttempt& attempt, std::string_view signer = {});
 
 // The user's text on one line: its line breaks become " / ".
 std::string oneLine(std::string_view text);
@@ -82,11 +84,16 @@ public:
     // written (said once, as a warning).
     bool append(const RecordedAttempt& attempt);
 
+    // The signer column of every line: the package one process upgrades
+    // with is the same for all its attempts. Thread-safe.
+    void setSigner(std::string fingerprint);
+
     const std::filesystem::path& file() const { return file_; }
 
 private:
     std::mutex mutex_;
     std::filesystem::path file_;
+    std::string signer_;
     bool warned_ = false;
 };
 

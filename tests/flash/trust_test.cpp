@@ -59,11 +59,14 @@ TEST(FlashTrust, UnsignedOtherKeyAndChangedPackagesAreRefusedBeforeAnyDeviceOpen
     EXPECT_EQ(device->openCount(), 0u);
 
     // A package signed by a trusted key upgrades; without trust a changed one does, as before.
+    // The record names the signer, and no one for a signature that does not hold.
     rig.tool = signedTool;
     EXPECT_EQ(rig.run("flash", {"--json"}), 0) << rig.errText.text();
+    EXPECT_TRUE(rig.recordLines().back().ends_with("," + fingerprint(owner.publicKey) + "\r"));
     std::filesystem::remove_all(folder);
     rig.tool = changedTool;
     EXPECT_EQ(rig.run("flash", {"--json"}), 0) << rig.errText.text();
+    EXPECT_TRUE(rig.recordLines().back().ends_with(",\r"));
 }
 
 }  // namespace

@@ -92,37 +92,42 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
         const AttemptResult& result;
         bool interrupted;
         std::string_view port;
+        std::string_view signer;
         std::vector<std::string> fields;
     } cases[] = {
-        {"upgrade", passed, false, "",
+        {"upgrade", passed, false, "", "0f1e2d3c4b5a69788796a5b4c3d2e1f0",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "passed", "PASS", "0x00", "1234", "5679", "0102",
           "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", "", "1-4.2", version}},
-        {"upgrade", error, false, "",
+        {"upgrade", error, false, "", "",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "device-error",
           "Upgrade error, please try again. / Error code:0xE2 / CRC error", "0xE2", "1234", "5679", "0102",
           "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool",
           "device-status", "1-4.2", version}},
-        {"to-boot", none, false, "1-4.7",
+        {"to-boot", none, false, "1-4.7", "",
          {"2025-12-08T15:23:05.123+02:00", "0", "to-boot", "open-failed", "Open Failed!", "", "", "", "", "", "",
           h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool", "not-found", "1-4.7", version}},
-        {"upgrade", passed, true, "",
+        {"upgrade", passed, true, "", "",
          {"2025-12-08T15:23:05.123+02:00", "2345", "upgrade", "interrupted", "PASS", "0x00", "1234", "5679",
           "0102", "SN,\"7\"", "/dev/hidraw3", h.swVersion, "1000", "0x" + hexText(h.payloadCrc, 4), "my tool",
           "interrupted", "1-4.2", version}},
     };
-    // The columns of older files first, then failure, port, tool_version and attempt_id.
+    // The columns of older files first, then failure, port, tool_version, attempt_id and signer.
     EXPECT_EQ(recordHeader(), "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,"
-                              "sw_version,payload_length,payload_crc,tool,failure,port,tool_version,attempt_id\r\n");
+                              "sw_version,payload_length,payload_crc,tool,failure,port,tool_version,attempt_id,"
+                              "signer\r\n");
     std::set<std::string> ids;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fields[3]);
         const auto before = std::chrono::system_clock::now();
-        const std::string line = recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted, c.port});
+        const std::string line =
+            recordLine({c.procedure, c.result, firmware, "my tool", c.interrupted, c.port}, c.signer);
         const auto after = std::chrono::system_clock::now();
         ASSERT_TRUE(line.ends_with("\r\n"));
         EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line, whatever the text
         std::vector<std::string> fields = csvFields(line.substr(0, line.size() - 2));
-        ASSERT_EQ(fields.size(), 19u);
+        ASSERT_EQ(fields.size(), 20u);
+        EXPECT_EQ(fields.back(), c.signer);  // the fingerprint, or empty for an unsigned package
+        fields.pop_back();
         // A version 7 UUID of the moment the line was made, new for each line.
         const std::string id = fields.back();
         fields.pop_back();
@@ -140,6 +145,7 @@ TEST(UpgradeRecord, EachOutcomeAsOneLineWithTheDeviceAndTheFirmware) {
 TEST(UpgradeRecord, ConcurrentWritersLeaveOneHeaderAndWholeLines) {
     test::TempDir dir;
     UpgradeRecord record(dir / "upgrade-record.csv");
+    record.setSigner("0f1e2d3c4b5a69788796a5b4c3d2e1f0");  // every line's signer column
     const std::vector<uint8_t> firmware = test::testFirmware(300);
     std::vector<std::thread> writers;
     for (int t = 0; t < 8; ++t) {
@@ -156,7 +162,11 @@ TEST(UpgradeRecord, ConcurrentWritersLeaveOneHeaderAndWholeLines) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 401u);
     EXPECT_EQ(lines[0] + "\r\n", recordHeader());
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(csvFields(lines[i]).size(), 19u) << lines[i];
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> fields = csvFields(lines[i]);
+        ASSERT_EQ(fields.size(), 20u) << lines[i];
+        EXPECT_EQ(fields.back(), "0f1e2d3c4b5a69788796a5b4c3d2e1f0");
+    }
 
     // A record that cannot be written says so once and never throws.
     UpgradeRecord nowhere(dir / "no-such-folder" / "upgrade-record.csv");
@@ -181,7 +191,8 @@ TEST(UpgradeRecord, TheUpgradeTaskRecordsItsAttempt) {
     const std::vector<std::string> lines = fileLines(dir / "upgrade-record.csv");
     ASSERT_EQ(lines.size(), 2u);
     const std::vector<std::string> f = csvFields(lines[1]);
-    ASSERT_EQ(f.size(), 19u);
+    ASSERT_EQ(f.size(), 20u);
+    EXPECT_EQ(f[19], "") << "an unsigned package";
     EXPECT_EQ(f[2] + "|" + f[3] + "|" + f[4] + "|" + f[5], "upgrade|passed|PASS|0x00");
     EXPECT_EQ(f[6] + ":" + f[7] + ":" + f[8] + ":" + f[9], "1234:5679:0100:SIM0001");
     EXPECT_EQ(f[12], "1000");

@@ -131,6 +131,7 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
         output->emit(e);
     });
     UpgradeRecord* record = io.startLog ? io.startLog() : nullptr;
+    if (record) record->setSigner(state.signer);
     SharedBus bus(io.bus);
     bus.init();
     const station::Station station{state, toolNameOf(o.tool), bus, *output, record, io.stop, io.timing, o.toBoot, o.ports};
