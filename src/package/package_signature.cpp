@@ -41,7 +41,13 @@ PackageSignature readPackageSignature(std::span<const uint8_t> file, const Packa
     }
     result.signer = read.section->signer;
     startSodium();
-    const std::vector<uint8_t> message = signedBytes(*parse.package);
+    std::vector<uint8_t> message;
+    try {
+        message = signedBytes(*parse.package);
+    } catch (const std::length_error&) {  // tables that overlap can read back larger than 4 GiB
+        result.detail = "the package is too large to check";
+        return result;
+    }
     if (crypto_sign_verify_detached(read.section->signature.data(), message.data(), message.size(),
                                     read.section->signer.data()) != 0) {
         result.detail = "the signature does not hold for the package";

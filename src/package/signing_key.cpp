@@ -43,7 +43,11 @@ std::optional<std::array<uint8_t, 32>> keyBytes(std::string text, const std::str
 
 std::string readKeyText(const fs::path& path) {
     std::error_code ec;
-    if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 4096) {
+    const fs::file_status status = fs::status(path, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+        throw std::runtime_error(path.string() + ": not a regular file");  // a FIFO would block the read
+    }
+    if (fs::is_regular_file(status) && fs::file_size(path, ec) > 4096) {
         throw std::runtime_error(path.string() + ": too large for a key file");
     }
     const std::vector<uint8_t> bytes = readWholeFile(path);

@@ -116,6 +116,20 @@ TEST(SignedPackage, AReaderThatKnowsNoSignaturesReadsASignedPackageUnchanged) {
     const PackageParse before = parsePackage(plain), after = parsePackage(signedFile);
     ASSERT_TRUE(after.package) << after.error;
     EXPECT_EQ(encodePackage(*after.package, 0), encodePackage(*before.package, 0));
+    // The loader without trust: the same lines after "exe size" and the path, the same content.
+    test::TempDir dir;
+    auto load = [&](const std::vector<uint8_t>& file, UpgradeContent& content) {
+        test::writeBytes(dir / "tool", file);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(LoadUpgradeContent(dir / "tool", content), "");
+        const std::string lines = ::testing::internal::GetCapturedStdout();
+        return lines.substr(lines.find('\n', lines.find('\n') + 1));
+    };
+    UpgradeContent old, now;
+    EXPECT_EQ(load(signedFile, now), load(plain, old));
+    EXPECT_EQ(now.firmware, old.firmware);
+    EXPECT_EQ(now.deviceIds.size(), old.deviceIds.size());
+    EXPECT_EQ(now.settings.readAckTimeout, old.settings.readAckTimeout);
     // Signing again replaces the signature rather than adding one.
     const std::vector<uint8_t> resigned = signToolFile(signedFile, other);
     EXPECT_EQ(resigned.size(), signedFile.size());
