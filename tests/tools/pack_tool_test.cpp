@@ -204,9 +204,12 @@ TEST_F(PackToolTest, HelpListsTheCommandsAndTheirOptions) {
     }
     EXPECT_EQ(pack({}), 2);
     EXPECT_TRUE(has(err, "build")) << err;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"frob"}, {"inspect", "a", "b"},
-                                                 {"build", "--replace=1"}}) {
-        EXPECT_EQ(pack(args), 2) << args[0];
+    const struct { std::vector<std::string> args; std::string mention; } refused[] = {
+        {{"frob"}, "unknown command \"frob\""}, {{"inspect", "a", "b"}, "inspect takes one argument"},
+        {{"build", "--replace=1"}, "replace"}, {{"build", "--exe", "x", "--out"}, "--out needs a value"}};
+    for (const auto& r : refused) {
+        EXPECT_EQ(pack(r.args), 2) << r.mention;
+        EXPECT_TRUE(has(err, r.mention)) << err;
     }
 }
 
