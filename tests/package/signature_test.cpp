@@ -145,7 +145,6 @@ TEST(SigningKeys, KeyFilesAndTheTrustFolder) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(readSecretKeyFile(dir / "owner.key").publicKey, keys.publicKey);
     EXPECT_EQ(readPublicKeyFile(dir / "owner.pub"), keys.publicKey);
-    EXPECT_EQ(fingerprint(keys.publicKey).size(), 32u);
     // A key is never overwritten; keys given in the wrong place are named.
     EXPECT_THROW(writeKeyPair(dir / "owner", generateKeyPair()), std::runtime_error);
     EXPECT_EQ(readPublicKeyFile(dir / "owner.pub"), keys.publicKey);
@@ -175,7 +174,6 @@ TEST(SigningKeys, KeyFilesAndTheTrustFolder) {
     ::setenv("IAP_TRUSTED_KEYS_DIR", folder.c_str(), 1);
     EXPECT_EQ(systemTrustFolder(), folder);
     ::unsetenv("IAP_TRUSTED_KEYS_DIR");
-    EXPECT_EQ(systemTrustFolder(), "/etc/usb-iap-tools/trusted-keys");
 }
 
 }  // namespace

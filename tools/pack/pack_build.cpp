@@ -1,5 +1,6 @@
 // `usb-iap-pack build`.
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@
 #include "package/package_format.h"
 #include "package/package_loader.h"
 #include "package/package_signature.h"
+#include "package/payload_file.h"
 
 namespace iap::pack {
 
@@ -48,15 +50,34 @@ size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
     return *header;
 }
 
-std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err) {
+// Where the payload came from, for build's report: its format and addresses.
+std::string payloadLine(const BuildOptions& o, const Payload& payload) {
+    const auto address = [](uint64_t value) { return "0x" + hexText(value, value > 0xFFFFFFFFu ? 16 : 8); };
+    std::string line = std::string(payloadFormatName(payload.format)) + " " + o.payload->string() + ", ";
+    if (payload.bytes.empty()) return line + "no bytes";
+    return line + "addresses " + address(payload.start) + " to " + address(payload.start + payload.bytes.size() - 1) +
+           " (" + std::to_string(payload.bytes.size()) + " bytes)";
+}
+
+std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err, std::string& source) {
     if (o.payload) {
-        const std::vector<uint8_t> payload = readWholeFile(*o.payload);
+        const std::vector<uint8_t> file = readWholeFile(*o.payload);
         try {
-            return buildFirmwareImage(o.header, payload);
+            PayloadLayout layout = o.payloadLayout;
+            // As many bytes as the most blocks of this block size; a block
+            // size out of range is refused below, by the image header.
+            const uint64_t blockSize = std::clamp<uint64_t>(o.header.blockSize, 1, kMaxBlockSize);
+            layout.maxSize = uint64_t{kMaxBlockCount} * blockSize;
+            const Payload payload = readPayload(file, o.payloadFormat, layout);
+            source = "payload: " + payloadLine(o, payload);
+            return buildFirmwareImage(o.header, payload.bytes);
         } catch (const std::invalid_argument& e) {
+            throw std::runtime_error(o.payload->string() + ": " + e.what());
+        } catch (const PayloadError& e) {
             throw std::runtime_error(o.payload->string() + ": " + e.what());
         }
     }
+    source = "firmware image as given: " + o.image->string();
     std::vector<uint8_t> image = readWholeFile(*o.image);
     if (std::string problem = firmwareEngineProblem(image); !problem.empty()) {
         throw std::runtime_error(o.image->string() + ": " + problem);
@@ -139,7 +160,8 @@ int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
 
     Package package;
     package.settings = o.settings;
-    package.firmware = firmwareFrom(o, err);
+    std::string source;
+    package.firmware = firmwareFrom(o, err, source);
     package.deviceIds = o.devices;
     package.colours = o.colours;
     package.images = o.skinDir ? readSkinFolder(*o.skinDir, err) : defaultSkinImages();
@@ -162,6 +184,7 @@ int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
     const ImageHeaderView h = readImageHeader(package.firmware);
     out << "wrote " << o.out.string() << ": executable " << exeEnd << " bytes + package "
         << bytes.size() << " bytes\n"
+        << "  " << source << "\n"
         << "  firmware " << package.firmware.size() << " bytes: " << h.actualPayloadLength
         << " payload bytes in " << blockCount(h.actualPayloadLength, h.blockSize)
         << " blocks of " << h.blockSize << "\n"

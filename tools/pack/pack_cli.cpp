@@ -22,6 +22,18 @@ bool isCommand(const CLI::App& app, const std::string& name) {
     return false;
 }
 
+// CLI11's text, except an option without its value, which reads as it
+// always has: "--out needs a value".
+std::string parseErrorText(const CLI::ParseError& e) {
+    const std::string text = e.what();
+    const size_t colon = text.find(": ");
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && text.rfind("--", 0) == 0 && colon != std::string::npos &&
+        text.find(" required ") != std::string::npos && text.size() > 8 && text.ends_with(" missing")) {
+        return text.substr(0, colon) + " needs a value";
+    }
+    return text;
+}
+
 }  // namespace
 
 void refuseExtras(const CLI::App& sub) {
@@ -60,7 +72,7 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
         out << app.help();
         return 0;
     } catch (const CLI::ParseError& e) {
-        err << "usb-iap-pack: " << e.what() << "\n(usb-iap-pack --help shows the usage)\n";
+        err << "usb-iap-pack: " << parseErrorText(e) << "\n(usb-iap-pack --help shows the usage)\n";
         return 2;
     } catch (const UsageError& e) {
         err << "usb-iap-pack: " << e.what() << "\n(usb-iap-pack --help shows the usage)\n";

@@ -59,6 +59,7 @@ float parseComponent(const std::string& text, const std::string& what) {
 }
 
 constexpr const char* kHeaderGroup = "Image header (with --payload)";
+constexpr const char* kPayloadGroup = "Payload file (with --payload)";
 
 }  // namespace
 
@@ -93,7 +94,7 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
     struct Text {
         std::string exe, out, payload, image, signature, chip, item, hwVersion, swVersion;
         std::string blockSize, deviceFlags, deviceWord, retry, rebootDelay, switchDelay;
-        std::string searchTimeout, ackTimeout, skin, sign;
+        std::string searchTimeout, ackTimeout, skin, payloadFormat, base, fill, sign;
         std::vector<std::string> devices, colours;
         bool replace = false;
     };
@@ -105,8 +106,13 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
     };
     opt("--exe", text->exe, "IN", "the bare tool to append to (default: the installed one)");
     opt("--out", text->out, "OUT", "the product tool to write (required)");
-    opt("--payload", text->payload, "BIN", "the firmware payload; the image header is built around it");
+    opt("--payload", text->payload, "BIN", "the firmware payload (raw binary, Intel HEX, S-record or ELF); the image header is built around it");
     opt("--image", text->image, "IMG", "a ready-made firmware image, used unchanged");
+    const char* payload = kPayloadGroup;
+    opt("--payload-format", text->payloadFormat, "FORMAT",
+        "bin, hex (Intel HEX), srec (Motorola S-record) or elf; default: by content", payload);
+    opt("--base", text->base, "ADDR", "the image's first address (default: the lowest in the file)", payload);
+    opt("--fill", text->fill, "BYTE", "the byte that fills gaps between the file's data (default 0xFF)", payload);
     const char* header = kHeaderGroup;
     opt("--signature", text->signature, "S", "8 characters (default USBIAPFW)", header);
     opt("--chip", text->chip, "C", "chip identification, up to 15 characters", header);
@@ -143,19 +149,28 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
         o.out = t.out;
         if (given("--payload")) o.payload = t.payload;
         if (given("--image")) o.image = t.image;
-        bool headerOptionGiven = false;
+        auto number = [&given](const std::string& value, auto& into, uint64_t max, const char* name) {
+            using T = std::remove_reference_t<decltype(into)>;
+            if (given(name)) into = static_cast<T>(parseNumber(value, max, name));
+        };
+        bool headerOptionGiven = false, payloadOptionGiven = false;
         for (const CLI::Option* option : app->get_options()) {
             headerOptionGiven |= option->get_group() == kHeaderGroup && option->count() > 0;
+            payloadOptionGiven |= option->get_group() == kPayloadGroup && option->count() > 0;
         }
+        if (given("--payload-format")) {
+            o.payloadFormat = payloadFormatFromOption(t.payloadFormat);
+            if (!o.payloadFormat) {
+                throw UsageError("--payload-format: \"" + t.payloadFormat + "\" is not one of bin, hex, srec, elf");
+            }
+        }
+        if (given("--base")) o.payloadLayout.base = parseNumber(t.base, UINT64_MAX, "--base");
+        number(t.fill, o.payloadLayout.fill, 0xFF, "--fill");
         if (given("--signature")) o.header.signature = t.signature;
         if (given("--chip")) o.header.chip = t.chip;
         if (given("--item")) o.header.item = t.item;
         if (given("--hw-version")) o.header.hwVersion = t.hwVersion;
         if (given("--sw-version")) o.header.swVersion = t.swVersion;
-        auto number = [&given](const std::string& value, auto& into, uint64_t max, const char* name) {
-            using T = std::remove_reference_t<decltype(into)>;
-            if (given(name)) into = static_cast<T>(parseNumber(value, max, name));
-        };
         number(t.blockSize, o.header.blockSize, 0xFFFF, "--block-size");
         number(t.deviceFlags, o.header.deviceFlags, 0xFFFF, "--device-flags");
         number(t.deviceWord, o.header.deviceWord, u32, "--device-word");
@@ -176,6 +191,9 @@ std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
         if (!given("--out")) throw UsageError("--out is required (the tool to write)");
         if (o.payload.has_value() == o.image.has_value()) {
             throw UsageError("give exactly one of --payload (raw payload) and --image (ready-made image)");
+        }
+        if (o.image && payloadOptionGiven) {
+            throw UsageError("--payload-format, --base and --fill apply to --payload only; --image is used unchanged");
         }
         if (o.image && headerOptionGiven) {
             throw UsageError("image header options apply to --payload only; --image is used unchanged");

@@ -13,6 +13,7 @@
 #include "package/settings.h"
 #include "package/skin.h"
 #include "package/package_format.h"
+#include "package/payload_file.h"
 
 namespace CLI {
 class App;
@@ -35,7 +36,9 @@ inline constexpr Settings kDefaultSettings{.retryNum = 3,
 struct BuildOptions {
     std::filesystem::path exe;                     // empty: the installed bare tool
     std::filesystem::path out;
-    std::optional<std::filesystem::path> payload;  // raw payload: header is built
+    std::optional<std::filesystem::path> payload;  // payload file: header is built
+    std::optional<PayloadFormat> payloadFormat;    // by content when absent
+    PayloadLayout payloadLayout;                   // --base, --fill (maxSize set by build)
     std::optional<std::filesystem::path> image;    // ready-made firmware image
     ImageHeaderFields header;
     std::vector<DeviceIdEntry> devices;            // in command-line order
