@@ -12,15 +12,22 @@ bool TrustedKeys::trusts(const PublicKey& key) const {
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
+fs::path chooseTrustFolder(const fs::path& system, const fs::path& override) {
+    std::error_code ec;
+    if (override.empty() || fs::symlink_status(system, ec).type() != fs::file_type::not_found) return system;
+    return override;
+}
+
 fs::path systemTrustFolder() {
 #ifdef _WIN32
-    if (const wchar_t* dir = _wgetenv(L"IAP_TRUSTED_KEYS_DIR"); dir && *dir) return dir;
     const wchar_t* data = _wgetenv(L"ProgramData");
-    return fs::path(data && *data ? data : L"C:\\ProgramData") / L"USB IAP tool" / L"trusted-keys";
+    const fs::path system = fs::path(data && *data ? data : L"C:\\ProgramData") / L"USB IAP tool" / L"trusted-keys";
+    const wchar_t* override = _wgetenv(L"IAP_TRUSTED_KEYS_DIR");
 #else
-    if (const char* dir = std::getenv("IAP_TRUSTED_KEYS_DIR"); dir && *dir) return dir;
-    return "/etc/usb-iap-tools/trusted-keys";
+    const fs::path system = "/etc/usb-iap-tools/trusted-keys";
+    const char* override = std::getenv("IAP_TRUSTED_KEYS_DIR");
 #endif
+    return chooseTrustFolder(system, override ? fs::path(override) : fs::path());
 }
 
 TrustedKeys loadTrustedKeys(const std::vector<fs::path>& given, const fs::path& folder) {

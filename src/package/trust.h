@@ -18,9 +18,15 @@ struct TrustedKeys {
 };
 
 // /etc/usb-iap-tools/trusted-keys on Linux, %ProgramData%\USB IAP
-// tool\trusted-keys on Windows; the environment variable
-// IAP_TRUSTED_KEYS_DIR, when set, names another folder (tests).
+// tool\trusted-keys on Windows. Where that folder does not exist, the
+// environment variable IAP_TRUSTED_KEYS_DIR may name another (tests, trying
+// trust out); on a station with a trust folder it changes nothing, so that
+// no one bypasses the station's trust by setting a variable.
 std::filesystem::path systemTrustFolder();
+
+// The rule of systemTrustFolder: system when it exists or override is
+// empty, else override.
+std::filesystem::path chooseTrustFolder(const std::filesystem::path& system, const std::filesystem::path& override);
 
 // The keys of the given .pub files and of every *.pub file in folder (a
 // folder that does not exist adds none). Throws std::runtime_error naming

@@ -174,6 +174,9 @@ TEST(SigningKeys, KeyFilesAndTheTrustFolder) {
     ::setenv("IAP_TRUSTED_KEYS_DIR", folder.c_str(), 1);
     EXPECT_EQ(systemTrustFolder(), folder);
     ::unsetenv("IAP_TRUSTED_KEYS_DIR");
+    // A station's own folder cannot be swapped for another by the variable.
+    EXPECT_EQ(chooseTrustFolder(folder, dir / "empty"), folder);
+    EXPECT_EQ(chooseTrustFolder(dir / "none", dir / "empty"), dir / "empty");
 }
 
 }  // namespace
