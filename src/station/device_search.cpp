@@ -9,16 +9,33 @@ namespace iap::station {
 
 using std::chrono::milliseconds;
 
+std::shared_ptr<BusLooks> makeBusLooks() { return std::make_shared<BusLooks>(); }
+
+std::vector<HidDeviceInfo> BusLooks::list(DeviceBus& bus, Clock::duration fresh) {
+    // The others wait meanwhile, as they would for the bus itself.
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    if (!listed_ || now - *listed_ >= fresh) {
+        devices_ = bus.enumerate();
+        listed_ = Clock::now();
+    }
+    return devices_;
+}
+
+std::vector<HidDeviceInfo> busDevices(const Station& st) {
+    return st.looks ? st.looks->list(st.bus, st.timing.poll / 2) : st.bus.enumerate();
+}
+
 std::vector<HidDeviceInfo> packageDevices(const Station& st) {
     std::vector<HidDeviceInfo> out;
-    for (HidDeviceInfo& info : st.bus.enumerate()) {
+    for (HidDeviceInfo& info : busDevices(st)) {
         if (hasPackageIds(info, st.tool.deviceIds)) out.push_back(std::move(info));
     }
     return out;
 }
 
 std::optional<std::pair<HidDeviceInfo, OpenProblem>> unopenable(const Station& st, const std::string& key) {
-    for (const HidDeviceInfo& info : st.bus.enumerate()) {
+    for (const HidDeviceInfo& info : busDevices(st)) {
         if (!hasPackageIds(info, st.tool.deviceIds) || (!key.empty() && portKey(info) != key)) continue;
         DeviceRecord record;
         OpenProblem problem;
@@ -68,14 +85,14 @@ bool awaitReturn(const Station& st, const std::string& key, const HidDeviceInfo&
     } else {
         // No second handle: the node leaving the list is the sign.
         while (!left && Clock::now() < stays && !stop.requested()) {
-            const auto list = st.bus.enumerate();
+            const auto list = busDevices(st);
             left = std::none_of(list.begin(), list.end(), [&](const HidDeviceInfo& i) { return i.path == before.path; });
             if (!left) stop.waitFor(st.timing.poll);
         }
     }
     if (stop.requested()) return false;
     if (!left) {
-        for (const HidDeviceInfo& info : st.bus.enumerate()) {
+        for (const HidDeviceInfo& info : busDevices(st)) {
             if (info.path == before.path) {
                 return openMatching(st.bus, info, st.tool.deviceIds, record) == DeviceCheck::Chosen;
             }

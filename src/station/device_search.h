@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +17,21 @@
 #include "station/station_parts.h"
 
 namespace iap::station {
+
+class BusLooks {
+public:
+    // Every device on the bus, listed now or by another thread less than
+    // fresh ago.
+    std::vector<HidDeviceInfo> list(DeviceBus& bus, Clock::duration fresh);
+
+private:
+    std::mutex mutex_;
+    std::optional<Clock::time_point> listed_;
+    std::vector<HidDeviceInfo> devices_;
+};
+
+// Every device on the bus, as the station's threads listed it within half a poll.
+std::vector<HidDeviceInfo> busDevices(const Station& st);
 
 // The devices with the package's IDs, in enumeration order.
 std::vector<HidDeviceInfo> packageDevices(const Station& st);

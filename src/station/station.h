@@ -32,6 +32,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ struct StationTiming {
     std::chrono::milliseconds progressInterval{100};  // at most one progress event per device
 };
 
+// The bus as the station's threads last listed it (device_search.cpp).
+class BusLooks;
+std::shared_ptr<BusLooks> makeBusLooks();
+
 struct Station {
     const UpgradeContent& tool;  // firmware, device IDs, settings
     std::string toolName;     // the upgrade record's tool column
@@ -64,6 +69,10 @@ struct Station {
     StationTiming timing;
     bool toBoot = false;
     std::vector<std::string> ports;  // the ports to work on; empty: every port
+    // Shared by every thread of the station: a thread that looks at the bus
+    // within half a poll of another's listing takes that list, so that the
+    // bus is listed about once a poll however many threads search it.
+    std::shared_ptr<BusLooks> looks = makeBusLooks();
 };
 
 struct Tally {

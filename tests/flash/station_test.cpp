@@ -5,9 +5,12 @@
 // codes. Every JSON line is read back with jq.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "link/shared_bus.h"
@@ -37,13 +40,23 @@ size_t occurrences(const std::string& text, const std::string& part) {
     return n;
 }
 
-std::string stateLine(const std::string& port, const std::string& state) {
-    return "\"port\":\"" + port + "\",\"state\":\"" + state + "\"";
+// How often the JSON lines so far told that state of the port ("*": of any port).
+size_t stateLines(FlashRig& rig, const std::string& port, const std::string& state) {
+    std::istringstream lines(rig.outText.text());
+    size_t n = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const auto e = nlohmann::json::parse(line, nullptr, false);  // the last line may be still partial
+        n += !e.is_discarded() && e.value("event", "") == "state" && (port == "*" || e.value("port", "") == port) &&
+                     e.value("state", "") == state
+                 ? 1
+                 : 0;
+    }
+    return n;
 }
 
 // Waits until the port's state was told that often.
 bool told(FlashRig& rig, const std::string& port, const char* state, size_t times = 1) {
-    return waitFor([&] { return occurrences(rig.outText.text(), stateLine(port, state)) >= times; }, 10s);
+    return waitFor([&] { return stateLines(rig, port, state) >= times; }, 10s);
 }
 
 // Waits for that many more looks at the bus.
@@ -143,6 +156,18 @@ TEST(FlashSelection, PortsFirstDeviceAndAllChooseTheDevicesAndTheExitCode) {
     EXPECT_EQ(empty.outText.text(), "passed 0, failed 0\n");
 }
 
+// Threads that each search their own port share their looks at the bus:
+// it is listed about once a poll, not once a poll per thread (hidapi walks
+// every device of the system for each listing).
+TEST(FlashPorts, ThreadsSearchingTheirPortsListTheBusAboutOnceAPoll) {
+    FlashRig rig;  // a look every 10 ms
+    Lines args = {"--json", "--wait", "0.5"};
+    for (int i = 1; i <= 32; ++i) args.insert(args.end(), {"--port", "1-4." + std::to_string(i)});
+    const size_t before = rig.bus.enumerations();
+    EXPECT_EQ(rig.run("flash", args), 3);
+    EXPECT_LT(rig.bus.enumerations() - before, 200u);  // 32 threads on their own: 1,600
+}
+
 TEST(FlashToBoot, DevicesThatRestartOnANewNodeAreMatchedBackByPort) {
     FlashRig rig;
     const bool inApp[] = {true, false, true, false};
@@ -231,7 +256,7 @@ TEST(LineMode, EachPlugInIsUpgradedOnceAndAReplugAgain) {
     FlashRig rig;
     rig.start("line", {"--json"});
     const auto seen = [&](const std::string& port, const std::string& state, size_t times) {
-        return waitFor([&] { return occurrences(rig.outText.text(), stateLine(port, state)) >= times; }, 10s);
+        return told(rig, port, state.c_str(), times);
     };
     // Boards whose bootloader starts at power-on, plugged one after another.
     std::vector<std::shared_ptr<sim::SimDevice>> boards;
@@ -294,7 +319,7 @@ TEST(LineMode, BoardsWithoutAPortAreUpgradedOncePerPlugIn) {
     FlashRig rig;
     rig.start("line", {"--json"});
     auto first = portless(rig, "", sim::Mode::Bootloader), second = portless(rig, "", sim::Mode::Bootloader);
-    ASSERT_TRUE(waitFor([&] { return occurrences(rig.outText.text(), R"("state":"done")") == 2; }, 10s))
+    ASSERT_TRUE(waitFor([&] { return stateLines(rig, "*", "done") == 2; }, 10s))
         << rig.outText.text();
     ASSERT_TRUE(moreLooks(rig, 20));
     rig.stop.request();

@@ -6,17 +6,20 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <set>
 
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
 #include "flash/flash_options.h"
+#include "flash/live_output.h"
 #include "flash/outputs.h"
 #include "link/device_list.h"
 #include "link/hid_node.h"
 #include "link/shared_bus.h"
 #include "logging/diagnostics.h"
 #include "package/package_loader.h"
+#include "package/tool_version.h"
 #include "package/trust.h"
 
 namespace iap::flash {
@@ -111,7 +114,15 @@ int listCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     return notReady > 0 ? 1 : 0;
 }
 
+// A client ID of its own for each run, so that two runs never push each
+// other off the broker.
+std::string clientIdOf(const std::string& station) {
+    std::random_device random;
+    return "usb-iap-flash-" + station.substr(0, 40) + "-" + hexText(random() & 0xFFFFFF, 6);
+}
+
 int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
+    std::unique_ptr<fleet::LiveBoard> board;  // outlives the output that posts to it
     std::unique_ptr<Output> output;
     if (o.json) {
         output = makeJsonOutput(io.out);
@@ -122,6 +133,19 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
                                   header.swVersion});
     } else {
         output = makePlainOutput(io.out);
+    }
+    if (!o.publish.empty()) {
+        const ImageHeaderView header = readImageHeader(state.firmware);
+        fleet::LiveBoardOptions live{o.site, o.station, fleet::parseBrokerUrl(o.publish), clientIdOf(o.station)};
+        board = std::make_unique<fleet::LiveBoard>(fleet::makeMqttTransport(), live);
+        const fleet::LineState line{true, std::string(toolVersion()), toolNameOf(o.tool), header.swVersion};
+        try {
+            board->start(line);
+        } catch (const std::exception& e) {
+            io.err << "usb-iap-flash: --publish " << o.publish << ": " << e.what() << "\n";
+            return 2;
+        }
+        output = makeLiveOutput(std::move(output), *board, line);
     }
     // Warnings (the log's folder, a record not written) become events of the output.
     const ChannelScope warningEvents(warnings(), [&output](std::string_view text) {
