@@ -50,6 +50,10 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     app.add_flag("--version", version, "print the version of usb-iap-pack");
     CommandIo io{out, err};
     for (AddCommand add : kCommands) add(app, io);
+    // Set after the commands are added, so that they do not inherit it.
+    app.footer("usb-iap-pack COMMAND --help lists the options of that command.\n"
+               "Exit status: 0 on success, 1 for a bad input or a file that cannot be read or\n"
+               "written, 2 for a command line that cannot be understood.");
 
     if (args.empty()) {
         err << app.help();
