@@ -50,8 +50,10 @@ std::string readKeyText(const fs::path& path) {
     if (fs::is_regular_file(status) && fs::file_size(path, ec) > 4096) {
         throw std::runtime_error(path.string() + ": too large for a key file");
     }
-    const std::vector<uint8_t> bytes = readWholeFile(path);
-    return {bytes.begin(), bytes.end()};
+    std::vector<uint8_t> bytes = readWholeFile(path);
+    std::string text(bytes.begin(), bytes.end());
+    sodium_memzero(bytes.data(), bytes.size());  // it may hold a secret key
+    return text;
 }
 
 std::runtime_error keyFileError(const fs::path& path, const std::string& text, bool wantSecret) {
