@@ -12,6 +12,7 @@
 #include "bytes/uuid.h"
 #include "fleet/csv.h"
 #include "logging/diagnostics.h"
+#include "logging/logging.h"
 
 namespace iap::fleet {
 
@@ -117,6 +118,13 @@ bool RecordFollower::checkHeader(std::istream& in) {
     headerHash_ = hash;
     headerEnd_ = header.consumed;
     columns_ = header.fields;
+    headerFields_ = columns_.size();
+    // A record begun by an older tool: the lines a newer one appended since
+    // carry the later columns too, named as the record names them now.
+    const size_t known = std::size(kUpgradeRecordColumns);
+    if (headerFields_ < known && std::equal(columns_.begin(), columns_.end(), kUpgradeRecordColumns)) {
+        columns_.assign(std::begin(kUpgradeRecordColumns), std::end(kUpgradeRecordColumns));
+    }
     return true;
 }
 
@@ -188,7 +196,8 @@ std::vector<AttemptLine> RecordFollower::read(uint64_t from, size_t maxLines) {
             continue;
         }
         std::string_view bytes = std::string_view(buf).substr(off, r.consumed);
-        const bool sound = r.status == CsvStatus::Record && r.fields.size() == columns_.size();
+        const bool sound = r.status == CsvStatus::Record && r.fields.size() >= headerFields_ &&
+                           r.fields.size() <= columns_.size();
         const size_t lf = bytes.find('\n');
         if (!sound && lf + 1 < bytes.size()) bytes = bytes.substr(0, lf + 1);  // cut at its first break
         lines.push_back(makeLine(at, bytes, sound ? &r.fields : nullptr));

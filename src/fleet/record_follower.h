@@ -6,7 +6,9 @@
 // stays in the file, not in memory.
 //
 // A line that does not parse, or holds another number of fields than its
-// header, comes as malformed with its raw bytes. A quoted field that runs
+// header, comes as malformed with its raw bytes; but under a header that an
+// older tool wrote (a prefix of the record's columns) a line may carry the
+// columns added since, and they are named as the record names them now. A quoted field that runs
 // over line breaks and does not end in a sound record (a torn line's open
 // quote) is cut at its first line break, so one bad line never swallows the
 // lines after it.
@@ -78,7 +80,8 @@ private:
     std::filesystem::path path_;
     std::string site_, station_, record_;
     std::string gen_, headerHash_;
-    std::vector<std::string> columns_;
+    std::vector<std::string> columns_;  // the header's, and the record's later ones after an older header
+    size_t headerFields_ = 0;           // the fields of the header line itself
     uint64_t headerEnd_ = 0, size_ = 0;
     uint64_t seen_ = 0;  // the furthest offset known in this generation
     bool restarted_ = false;

@@ -51,6 +51,14 @@ std::filesystem::path logFolder();
 // upgrade floor writes it, the fleet follows it).
 inline constexpr const char* kUpgradeRecordName = "upgrade-record.csv";
 
+// The record's columns, in order. New columns are only ever added at the
+// end, so a record begun by an older tool has a header that is a prefix of
+// these, while the lines appended to it since carry them all.
+inline constexpr const char* kUpgradeRecordColumns[] = {
+    "start", "duration_ms", "procedure", "outcome", "result", "status", "vid", "pid", "bcd_device", "serial",
+    "path", "sw_version", "payload_length", "payload_crc", "tool", "failure", "port", "tool_version",
+    "attempt_id", "signer"};
+
 // Where the log goes when the working folder cannot take it:
 // $XDG_STATE_HOME/usb-iap-tool (when set and absolute), else
 // ~/.local/state/usb-iap-tool; on Windows %LOCALAPPDATA%\USB IAP tool.

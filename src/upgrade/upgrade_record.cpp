@@ -81,8 +81,12 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string recordHeader() {
-    return "start,duration_ms,procedure,outcome,result,status,vid,pid,bcd_device,serial,path,sw_version,"
-           "payload_length,payload_crc,tool,failure,port,tool_version,attempt_id,signer\r\n";
+    std::string header;
+    for (const char* column : kUpgradeRecordColumns) {
+        if (!header.empty()) header += ',';
+        header += column;
+    }
+    return header + "\r\n";
 }
 
 std::string recordLine(const RecordedAttempt& a, std::string_view signer) {

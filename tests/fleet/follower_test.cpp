@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "fleet/record_follower.h"
+#include "logging/logging.h"
 #include "support/test_packages.h"
 
 namespace iap::fleet {
@@ -61,6 +62,32 @@ TEST(RecordFollower, MapsByItsHeaderWaitsForTornLinesAndStartsOver) {
         EXPECT_EQ(lines[0].columns.at("start"), "t9");
     }
     EXPECT_EQ(lines[0].id, "A-1");  // the attempt_id column when there is one
+}
+
+// A record begun by an older tool keeps its header; the lines a newer tool
+// appends carry the columns added since, and must not be taken as malformed.
+TEST(RecordFollower, LinesUnderAnOlderToolsHeaderCarryTheLaterColumns) {
+    test::TempDir dir;
+    const auto file = dir / "upgrade-record.csv";
+    std::string header, line;
+    for (size_t i = 0; i < std::size(kUpgradeRecordColumns); ++i) {
+        if (std::string_view(kUpgradeRecordColumns[i]) == "attempt_id") break;
+        if (i) header += ',', line += ',';
+        header.append(kUpgradeRecordColumns[i]);
+        line.append("f").append(std::to_string(i));
+    }
+    append(file, header + "\r\n" + line + "\r\n" + line + ",A-7,KEY\r\n" + line + ",A-8,KEY,more\r\n" +
+                     line.substr(0, line.rfind(',')) + "\r\n");
+    const std::vector<AttemptLine> lines = RecordFollower(file, "site", "st1").read(0, 10);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_FALSE(lines[0].malformed);
+    EXPECT_FALSE(lines[0].columns.contains("attempt_id"));
+    ASSERT_FALSE(lines[1].malformed);
+    EXPECT_EQ(lines[1].id, "A-7");
+    EXPECT_EQ(lines[1].columns.at("signer"), "KEY");
+    EXPECT_EQ(lines[1].columns.at("tool_version"), "f17");
+    EXPECT_TRUE(lines[2].malformed);  // more fields than the record has columns
+    EXPECT_TRUE(lines[3].malformed);  // fewer than its header
 }
 
 }  // namespace
