@@ -56,7 +56,17 @@ TEST(LatestValues, NewestWinsAtMostOncePerIntervalAndTheLastIsSent) {
     EXPECT_FALSE(values.nextDue());
 }
 
-// Publishes as a broker that takes stallMs for each message would; while
+TEST(LiveBoard, APortsPayloadNamesItsFieldsAsTheJsonLinesDo) {
+    using namespace std::chrono;
+    const auto at = sys_days{year{2026} / 12 / 9} + 22h + 2min + 6s + 123ms;
+    const PortState port{"1-4.2", "done", 100, 0, "Upgrade error", "device-error", "device-status", "SN1", at};
+    EXPECT_EQ(nlohmann::json::parse(portPayload(port)),
+              nlohmann::json::parse(R"({"port":"1-4.2","state":"done","percent":100.0,"bytes_per_second":0,
+                "text":"Upgrade error","outcome":"device-error","failure":"device-status","serial":"SN1",
+                "time":"2026-12-09T22:02:06.123Z"})"));
+}
+
+// Publishes as a broker that takes 20 ms for each message would; while
 // not connected it refuses, as the real transport does.
 struct StalledTransport : Transport {
     std::mutex mutex;
@@ -92,27 +102,23 @@ TEST(LiveBoard, PostingNeverWaitsForTheBrokerAndEachPortsNewestStateArrives) {
     options.interval = 50ms;
     LiveBoard board(std::move(owned), options);
     board.start({true, "1.0.0", "tool", "V2", 0, 0, 0});
-    // The posts that took as long as one publish (20 ms): none but one the
-    // machine itself held up.
+    // Four threads post 101 states each; how long that takes. Had a post
+    // waited for one publish (20 ms), it would take two seconds or more.
     const auto postAll = [&](int round) {
-        int slow = 0;
+        const auto start = std::chrono::steady_clock::now();
         std::vector<std::thread> threads;
-        std::mutex m;
         for (int port = 1; port <= 4; ++port) {
             threads.emplace_back([&, port] {
                 for (int i = 0; i <= 100; ++i) {
-                    const auto before = std::chrono::steady_clock::now();
                     board.post(PortState{"1-4." + std::to_string(port), i == 100 ? "done" : "upgrading", i * 1.0,
                                          1000, "round " + std::to_string(round)});
-                    std::lock_guard lock(m);
-                    slow += std::chrono::steady_clock::now() - before >= 20ms ? 1 : 0;
                 }
             });
         }
         for (auto& t : threads) t.join();
-        return slow;
+        return std::chrono::steady_clock::now() - start;
     };
-    EXPECT_LE(postAll(1), 2);  // no broker
+    EXPECT_LT(postAll(1), 1s);  // no broker
     std::this_thread::sleep_for(100ms);
     {
         std::lock_guard lock(fake.mutex);
@@ -120,7 +126,7 @@ TEST(LiveBoard, PostingNeverWaitsForTheBrokerAndEachPortsNewestStateArrives) {
     }
     fake.connected = true;
     fake.events.connected();
-    EXPECT_LE(postAll(2), 2);  // a broker that takes 20 ms a message
+    EXPECT_LT(postAll(2), 1s);  // a broker that takes 20 ms a message
     std::this_thread::sleep_for(200ms);
     board.stop({true, "1.0.0", "tool", "V2", 3, 1, 2});
 
