@@ -1,0 +1,316 @@
+// The fleet board: every station and port of the factory, live from the
+// broker (MQTT over WebSockets, mqtt.js). Topics under iap/v1/<site>/<station>/:
+//   status   the shipper's: online, backlog, last_shipped (retained, last will)
+//   line     usb-iap-flash --publish's running state (retained, last will)
+//   port/<p> one port's live state (retained)
+//   summary  the collector's tally of today and the last 20 results (retained)
+// Messages only change the model and mark what changed; the page is drawn
+// once per animation frame, touching only the rows that changed, so that a
+// factory of 50 stations x 32 ports at 2 updates a second stays usable.
+'use strict';
+
+const ROOT = 'iap/v1';
+const LEAVES = ['status', 'line', 'summary', 'port/+'];
+const MAX_RESULTS = 200;       // rows shown in the factory's last results
+const RESULTS_EVERY_MS = 500;  // the results table is redrawn at most this often
+
+const stations = new Map();    // "site/station" -> station
+const dirtyPorts = new Set(), dirtyStations = new Set();
+let resultsDirty = false, resultsDrawn = 0, resultsTimer = 0, frameAsked = false, client = null;
+const utf8 = new TextDecoder();
+// Figures for tests and the load benchmark (bench/board_load.py).
+const stats = window.boardStats = { messages: 0, bad: 0, frames: 0, frameMs: 0, maxFrameMs: 0, lagMs: 0, maxLagMs: 0, pending: 0 };
+
+const $ = (id) => document.getElementById(id);
+function el(tag, cls, text) {
+  const e = document.createElement(tag);
+  if (cls) e.className = cls;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+function setText(e, text) { if (e.textContent !== text) e.textContent = text; }
+function setClass(e, cls) { if (e.className !== cls) e.className = cls; }
+const byName = (a, b) => a.localeCompare(b, undefined, { numeric: true });
+
+function rate(bps) {
+  if (typeof bps !== 'number' || !(bps > 0)) return '';
+  return bps >= 1e6 ? (bps / 1e6).toFixed(2) + ' MB/s' : (bps / 1e3).toFixed(1) + ' kB/s';
+}
+function shortTime(iso) {
+  if (!iso) return 'never';
+  const t = new Date(iso);
+  return isNaN(t) ? String(iso) : t.toLocaleString();
+}
+// A failed outcome is any but "passed"; none yet is neither.
+function outcomeClass(outcome) { return !outcome ? '' : outcome === 'passed' ? 'pass' : 'fail'; }
+function lines(text) { return String(text ?? '').replace(/\s*\n\s*/g, ' / '); }
+
+// ---- the model ----------------------------------------------------------
+
+function station(site, name) {
+  const key = site + '/' + name;
+  let s = stations.get(key);
+  if (!s) {
+    s = { key, site, name, status: null, line: null, summary: null, ports: new Map(), el: null };
+    stations.set(key, s);
+    addStationOption(key);
+  }
+  return s;
+}
+
+function portLabel(level) {
+  try { return level === '%00' ? '' : decodeURIComponent(level); } catch { return level; }
+}
+
+function onMessage(topic, payload) {
+  stats.messages++;
+  const parts = topic.split('/');
+  if (parts.length < 5 || parts[0] + '/' + parts[1] !== ROOT) return;
+  const s = station(parts[2], parts[3]);
+  const leaf = parts[4];
+  let data = null;
+  if (payload.length) {
+    try { data = JSON.parse(utf8.decode(payload)); } catch { data = undefined; }
+    if (data === null || typeof data !== 'object' || Array.isArray(data)) { stats.bad++; return; }
+  }
+  if (leaf === 'port' && parts.length === 6) {
+    let p = s.ports.get(parts[5]);
+    if (!data) {                    // a retained port cleared: its row goes
+      if (p) { s.ports.delete(parts[5]); dirtyPorts.add(p); p.gone = true; }
+    } else {
+      if (!p) { p = { station: s, level: parts[5], data: null, row: null, shown: {} }; s.ports.set(parts[5], p); }
+      p.data = data;
+      dirtyPorts.add(p);
+      if (typeof data.time === 'string') {
+        const lag = Date.now() - Date.parse(data.time);
+        if (lag >= 0) { stats.lagMs = lag; if (lag > stats.maxLagMs) stats.maxLagMs = lag; }
+      }
+    }
+  } else if (leaf === 'status' || leaf === 'line' || leaf === 'summary') {
+    // the last will ({"online":false}) keeps what the station said before
+    s[leaf] = data && data.online === false && s[leaf] ? { ...s[leaf], ...data } : data;
+    if (leaf === 'summary') resultsDirty = true;
+  } else {
+    return;
+  }
+  dirtyStations.add(s);
+  askFrame();
+}
+
+// ---- drawing, once per frame -------------------------------------------
+
+function askFrame() {
+  if (!frameAsked) { frameAsked = true; requestAnimationFrame(draw); }
+}
+
+function draw() {
+  frameAsked = false;
+  const t0 = performance.now();
+  for (const s of dirtyStations) drawStation(s);
+  dirtyStations.clear();
+  for (const p of dirtyPorts) drawPort(p);
+  dirtyPorts.clear();
+  if (resultsDirty) {
+    if (t0 - resultsDrawn >= RESULTS_EVERY_MS) { drawResults(); resultsDrawn = t0; resultsDirty = false; }
+    else if (!resultsTimer) resultsTimer = setTimeout(() => { resultsTimer = 0; askFrame(); }, RESULTS_EVERY_MS);
+  }
+  stats.frames++;
+  stats.frameMs = performance.now() - t0;
+  if (stats.frameMs > stats.maxFrameMs) stats.maxFrameMs = stats.frameMs;
+  stats.pending = dirtyPorts.size + dirtyStations.size;
+}
+
+function stationElement(s) {
+  if (s.el) return s.el;
+  const e = s.el = { root: el('div', 'station') };
+  e.root.dataset.station = s.key;
+  const head = el('div', 'st-head'), tally = el('div', 'st-tally');
+  e.name = head.appendChild(el('span', 'st-name', s.site + ' / ' + s.name));
+  e.badge = head.appendChild(el('span', 'badge', 'no status'));
+  e.backlog = head.appendChild(el('span', 'st-backlog'));
+  e.shipped = head.appendChild(el('span', 'st-shipped'));
+  e.line = head.appendChild(el('span', 'st-line'));
+  e.passed = tally.appendChild(el('span', 'st-passed'));
+  tally.append(' ');
+  e.failed = tally.appendChild(el('span', 'st-failed'));
+  tally.append(' ');
+  e.words = tally.appendChild(el('span', 'st-words'));
+  e.body = el('tbody');
+  const table = el('table', 'ports');
+  table.appendChild(e.body);
+  e.root.append(head, tally, table);
+  // in name order among the others
+  const list = $('stations');
+  let next = null;
+  for (const other of list.children) if (byName(other.dataset.station, s.key) > 0) { next = other; break; }
+  list.insertBefore(e.root, next);
+  return e;
+}
+
+function drawStation(s) {
+  const e = stationElement(s);
+  const st = s.status, sum = s.summary, ln = s.line;
+  const online = st ? st.online === true : null;
+  setText(e.badge, online === null ? 'no status' : online ? 'online' : 'offline');
+  setClass(e.badge, 'badge' + (online === null ? '' : online ? ' online' : ' offline'));
+  setText(e.backlog, st && typeof st.backlog === 'number' ? 'backlog ' + st.backlog : '');
+  setText(e.shipped, st && online !== null && 'last_shipped' in st ? 'last shipped ' + shortTime(st.last_shipped) : '');
+  setText(e.line, !ln ? '' : ln.online === false ? 'line stopped'
+    : ['line', ln.tool, ln.firmware, typeof ln.running === 'number' ? ln.running + ' running' : ''].filter(Boolean).join(' '));
+  setText(e.passed, sum ? 'passed ' + (sum.passed ?? 0) : '');
+  setText(e.failed, sum ? 'failed ' + (sum.failed ?? 0) : '');
+  const words = sum && sum.failures && typeof sum.failures === 'object'
+    ? Object.entries(sum.failures).sort((a, b) => b[1] - a[1]).map(([w, n]) => w + ' ' + n).join(', ') : '';
+  setText(e.words, words);
+  let failing = false;
+  for (const p of s.ports.values()) if (p.data && outcomeClass(p.data.outcome) === 'fail') { failing = true; break; }
+  setClass(e.root, 'station' + (online === false ? ' offline' : '') + (failing ? ' has-failure' : ''));
+}
+
+function portRow(p) {
+  const r = p.row = { tr: el('tr', '') };
+  r.tr.dataset.port = p.level;
+  r.port = r.tr.appendChild(el('td', 'p-port', portLabel(p.level)));
+  r.state = r.tr.appendChild(el('td', 'p-state'));
+  const bar = r.tr.appendChild(el('td', 'p-bar'));
+  r.fill = bar.appendChild(el('div', 'bar')).appendChild(el('div', 'fill'));
+  r.pct = bar.appendChild(el('span', 'p-pct'));
+  r.rate = r.tr.appendChild(el('td', 'p-rate'));
+  r.serial = r.tr.appendChild(el('td', 'p-serial'));
+  r.result = r.tr.appendChild(el('td', 'p-result'));
+  const body = stationElement(p.station).body;
+  let next = null;
+  for (const other of body.children) if (byName(other.dataset.port, p.level) > 0) { next = other; break; }
+  body.insertBefore(r.tr, next);
+  return r;
+}
+
+function drawPort(p) {
+  if (p.gone) { if (p.row) p.row.tr.remove(); p.row = null; return; }
+  const d = p.data, r = p.row || portRow(p), shown = p.shown;
+  const pct = typeof d.percent === 'number' ? Math.max(0, Math.min(100, d.percent)) : 0;
+  const failed = outcomeClass(d.outcome) === 'fail';
+  const result = !d.outcome ? '' : failed
+    ? [d.failure, lines(d.text)].filter(Boolean).join(': ') || d.outcome
+    : d.outcome === 'passed' ? (lines(d.text) || 'PASS') : d.outcome;
+  const cls = outcomeClass(d.outcome);
+  if (shown.cls !== cls) {
+    setClass(r.tr, cls);
+    if (failed !== (shown.cls === 'fail')) dirtyStations.add(p.station), askFrame();
+    shown.cls = cls;
+  }
+  setText(r.state, String(d.state ?? ''));
+  if (shown.pct !== pct) { r.fill.style.transform = 'scaleX(' + pct / 100 + ')'; shown.pct = pct; }
+  setText(r.pct, pct.toFixed(0) + '%');
+  setText(r.rate, d.state === 'upgrading' ? rate(d.bytes_per_second) : '');
+  setText(r.serial, String(d.serial ?? ''));
+  setText(r.result, result);
+  if (r.result.title !== result) r.result.title = result;
+}
+
+// ---- the factory's last results ----------------------------------------
+
+function addStationOption(key) {
+  const select = document.forms.filter.station;
+  let next = null;
+  for (const o of select.options) if (o.value && byName(o.value, key) > 0) { next = o; break; }
+  select.insertBefore(new Option(key, key), next);
+}
+
+function drawResults() {
+  const f = document.forms.filter;
+  const wantStation = f.station.value, wantOutcome = f.outcome.value;
+  const wantSerial = f.serial.value.trim().toLowerCase();
+  const seen = new Set(), rows = [], outcomes = new Set();
+  for (const s of stations.values()) {
+    const last = s.summary && Array.isArray(s.summary.last) ? s.summary.last : [];
+    for (const a of last) {
+      if (!a || typeof a !== 'object' || seen.has(a.id)) continue;
+      seen.add(a.id);
+      if (a.outcome) outcomes.add(String(a.outcome));
+      if (wantStation && s.key !== wantStation) continue;
+      if (wantOutcome === 'failed*' ? outcomeClass(a.outcome) !== 'fail' : wantOutcome && a.outcome !== wantOutcome) continue;
+      if (wantSerial && !String(a.serial ?? '').toLowerCase().includes(wantSerial)) continue;
+      rows.push({ s, a, t: Date.parse(a.start) || 0 });
+    }
+  }
+  for (const o of outcomes) {
+    if (![...f.outcome.options].some((x) => x.value === o)) f.outcome.add(new Option(o, o));
+  }
+  rows.sort((x, y) => y.t - x.t);
+  const body = $('results-body'), fragment = document.createDocumentFragment();
+  for (const { s, a } of rows.slice(0, MAX_RESULTS)) {
+    const tr = el('tr', outcomeClass(a.outcome));
+    for (const [cls, text] of [['r-start', shortTime(a.start)], ['r-station', s.key], ['r-port', a.port],
+      ['r-serial', a.serial], ['r-outcome', a.outcome], ['r-failure', a.failure], ['r-firmware', a.sw_version],
+      ['r-result', lines(a.result)]]) tr.appendChild(el('td', cls, String(text ?? '')));
+    fragment.appendChild(tr);
+  }
+  body.replaceChildren(fragment);
+  setText($('results-count'), rows.length > MAX_RESULTS ? MAX_RESULTS + ' of ' + rows.length : rows.length + ' shown');
+  let passed = 0, failed = 0;
+  for (const s of stations.values()) if (s.summary) { passed += +s.summary.passed || 0; failed += +s.summary.failed || 0; }
+  setText($('factory-tally'), 'today: passed ' + passed + ', failed ' + failed);
+}
+
+// ---- the connection ------------------------------------------------------
+
+function brokerUrl(text) {
+  text = (text || '').trim();
+  if (!text) return location.protocol.startsWith('http') ? (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/' : '';
+  return /^wss?:\/\//.test(text) ? text : 'ws://' + text;
+}
+
+function showConnection(text, up) {
+  setText($('connection'), text);
+  setClass($('connection'), 'connection ' + (up ? 'up' : 'down'));
+  document.body.classList.toggle('disconnected', !up);
+}
+
+function connect(settings) {
+  if (client) client.end(true);
+  const url = brokerUrl(settings.broker);
+  if (!url) { showConnection('give the broker\'s address', false); return; }
+  showConnection('connecting to ' + url, false);
+  client = mqtt.connect(url, {
+    username: settings.user || undefined,
+    password: settings.password || undefined,
+    keepalive: 10,
+    reconnectPeriod: 2000,
+    connectTimeout: 5000,
+    clean: true,
+    protocolVersion: 4,
+  });
+  const site = settings.site || '+';
+  client.on('connect', () => {
+    showConnection('connected to ' + url, true);
+    client.subscribe(LEAVES.map((leaf) => ROOT + '/' + site + '/+/' + leaf), { qos: 0 }, (err, granted) => {
+      if (err || (granted || []).some((g) => g.qos === 128)) showConnection('connected, but not allowed to read the fleet', false);
+    });
+  });
+  client.on('message', onMessage);
+  client.on('reconnect', () => showConnection('reconnecting to ' + url, false));
+  client.on('close', () => showConnection('connection lost; reconnecting to ' + url, false));
+  client.on('error', (err) => showConnection('broker: ' + err.message, false));
+}
+
+function start() {
+  const params = new URLSearchParams(location.search), form = document.forms.connect;
+  let saved = {};
+  try { saved = JSON.parse(localStorage.getItem('iap-board') || '{}'); } catch { saved = {}; }
+  const settings = {};
+  for (const k of ['broker', 'user', 'password', 'site']) settings[k] = params.get(k) ?? saved[k] ?? '';
+  for (const k of ['broker', 'user', 'password']) form[k].value = settings[k];
+  form.addEventListener('submit', (event) => {
+    event.preventDefault();
+    for (const k of ['broker', 'user', 'password']) settings[k] = form[k].value;
+    try { localStorage.setItem('iap-board', JSON.stringify(settings)); } catch { /* private mode */ }
+    connect(settings);
+  });
+  const redraw = () => { resultsDirty = true; resultsDrawn = 0; askFrame(); };
+  document.forms.filter.addEventListener('input', redraw);
+  document.forms.filter.addEventListener('submit', (event) => event.preventDefault());
+  connect(settings);
+}
+
+start();
