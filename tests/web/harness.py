@@ -72,10 +72,10 @@ class Broker:
             self.proc.wait(5)
 
 
-def client(broker, user, port=None, tls_ca=None, will=None, keepalive=10, connect=True):
+def client(broker, user, port=None, tls_ca=None, will=None, keepalive=10, password=None):
     """A connected paho client (loop running); raises with the reason when refused."""
     c = mqtt.Client(client_id='%s-%d-%f' % (user, os.getpid(), time.time()), protocol=mqtt.MQTTv311)
-    c.username_pw_set(user, USERS.get(user, 'wrong'))
+    c.username_pw_set(user, password or USERS[user])
     if tls_ca:
         c.tls_set(ca_certs=tls_ca)
     if will:
