@@ -188,7 +188,7 @@ def chromium(window=(1600, 1000), perf_log=False):
         o.add_argument(a)
     if perf_log:
         o.set_capability('goog:loggingPrefs', {'performance': 'ALL'})
-        o.add_experimental_option('perfLoggingPrefs', {'enableNetwork': False, 'traceCategories': 'devtools.timeline'})
+        o.add_experimental_option('perfLoggingPrefs', {'enableNetwork': False, 'traceCategories': 'toplevel,blink.user_timing'})
     return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=o)
 
 

@@ -13,10 +13,12 @@ const ROOT = 'iap/v1';
 const LEAVES = ['status', 'line', 'summary', 'port/+'];
 const MAX_RESULTS = 200;       // rows shown in the factory's last results
 const RESULTS_EVERY_MS = 500;  // the results table is redrawn at most this often
+const NEW_ROWS_PER_FRAME = 200; // a factory's first messages are made into rows over a few frames
+const FRAME_MS = 100;          // the rows at most ten times a second, as the terminal's board
 
 const stations = new Map();    // "site/station" -> station
 const dirtyPorts = new Set(), dirtyStations = new Set();
-let resultsDirty = false, resultsDrawn = 0, resultsTimer = 0, frameAsked = false, client = null;
+let resultsDirty = false, resultsDrawn = 0, resultsTimer = 0, frameAsked = false, lastDraw = -FRAME_MS, client = null;
 const utf8 = new TextDecoder();
 // Figures for tests and the load benchmark (bench/board_load.py).
 const stats = window.boardStats = { messages: 0, bad: 0, frames: 0, frameMs: 0, maxFrameMs: 0, lagMs: 0, maxLagMs: 0, pending: 0 };
@@ -99,17 +101,30 @@ function onMessage(topic, payload) {
 
 // ---- drawing, once per frame -------------------------------------------
 
+// Each frame's style, layout and paint cost about the same however few rows
+// changed: so frames come at most every FRAME_MS, each with all that changed.
 function askFrame() {
-  if (!frameAsked) { frameAsked = true; requestAnimationFrame(draw); }
+  if (frameAsked) return;
+  frameAsked = true;
+  const wait = lastDraw + FRAME_MS - performance.now();
+  if (wait > 0) setTimeout(() => requestAnimationFrame(draw), wait);
+  else requestAnimationFrame(draw);
 }
 
 function draw() {
   frameAsked = false;
-  const t0 = performance.now();
+  const t0 = lastDraw = performance.now();
   for (const s of dirtyStations) drawStation(s);
   dirtyStations.clear();
-  for (const p of dirtyPorts) drawPort(p);
+  const later = [];
+  let made = 0;
+  for (const p of dirtyPorts) {
+    if (!p.row && !p.gone && ++made > NEW_ROWS_PER_FRAME) later.push(p);
+    else drawPort(p);
+  }
   dirtyPorts.clear();
+  for (const p of later) dirtyPorts.add(p);
+  if (later.length) askFrame();
   if (resultsDirty) {
     if (t0 - resultsDrawn >= RESULTS_EVERY_MS) { drawResults(); resultsDrawn = t0; resultsDirty = false; }
     else if (!resultsTimer) resultsTimer = setTimeout(() => { resultsTimer = 0; askFrame(); }, RESULTS_EVERY_MS);
@@ -136,8 +151,9 @@ function stationElement(s) {
   tally.append(' ');
   e.words = tally.appendChild(el('span', 'st-words'));
   e.body = el('tbody');
-  const table = el('table', 'ports');
-  table.appendChild(e.body);
+  const table = el('table', 'ports'), columns = el('colgroup');
+  for (const c of ['c-port', 'c-state', 'c-bar', 'c-rate', 'c-serial', 'c-result']) columns.appendChild(el('col', c));
+  table.append(columns, e.body);
   e.root.append(head, tally, table);
   // in name order among the others
   const list = $('stations');
