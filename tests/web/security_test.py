@@ -67,6 +67,25 @@ def main():
                 failures.append('connected: ' + what)
             except (ConnectionRefusedError, OSError):
                 pass
+        # a station reads its own stored position, and no other's
+        collector, got = connect('collector', 'mqtt'), []
+        for st in ('st1', 'st2'):
+            h.publish(collector, h.topic(st, 'stored'), {'epoch': 'e', 'records': [], 'of': st}, retain=True)
+        reader = connect('st1', 'tls')
+        reader.on_message = lambda c, u, m: got.append(m.topic)
+        reader.subscribe('iap/v1/%s/+/stored' % S, qos=1)
+        try:
+            h.wait_for('st1 reading its stored position', lambda: got, 3)
+        except AssertionError:
+            failures.append('a station cannot read its own stored position')
+        time.sleep(0.3)
+        if got and got != [h.topic('st1', 'stored')]:
+            failures.append('a station reads: ' + ', '.join(got))
+        # a value that would end its line in the configuration is refused
+        bad = subprocess.run([opts.config_tool, '--site', S, '--folder', tmp + '/x', '--persistence', tmp,
+                              '--board-dir', '/srv\nallow_anonymous true'], capture_output=True, text=True)
+        if bad.returncode != 2 or 'control character' not in bad.stderr:
+            failures.append('a path with a line break was taken: ' + bad.stdout[:200])
         for n, (what, user, listener, topic, through) in enumerate(CASES):
             c = connect(user, listener)
             h.publish(c, topic, 'case %d' % n)
@@ -86,7 +105,7 @@ def main():
         clean()
     for f in failures:
         print('FAIL ' + f)
-    print('broker security: %d cases, %d failed' % (len(CASES) + len(REFUSED), len(failures)))
+    print('broker security: %d cases, %d failed' % (len(CASES) + len(REFUSED) + 2, len(failures)))
     raise SystemExit(1 if failures else 0)
 
 

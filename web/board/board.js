@@ -240,9 +240,10 @@ function drawResults() {
   const seen = new Set(), rows = [], outcomes = new Set();
   for (const s of stations.values()) {
     const last = s.summary && Array.isArray(s.summary.last) ? s.summary.last : [];
-    for (const a of last) {
-      if (!a || typeof a !== 'object' || seen.has(a.id)) continue;
-      seen.add(a.id);
+    for (const [i, a] of last.entries()) {
+      const id = a && typeof a === 'object' ? a.id ?? s.key + '#' + i : null;
+      if (id === null || seen.has(id)) continue;
+      seen.add(id);
       if (a.outcome) outcomes.add(String(a.outcome));
       if (wantStation && s.key !== wantStation) continue;
       if (wantOutcome === 'failed*' ? outcomeClass(a.outcome) !== 'fail' : wantOutcome && a.outcome !== wantOutcome) continue;
