@@ -12,8 +12,8 @@ import harness as h
 KEEPALIVE = 4
 
 
-def texts(d, css):
-    return [e.text for e in d.find_elements(By.CSS_SELECTOR, css)]
+def texts(d, css):  # in one go: the results' rows are replaced as they are redrawn
+    return d.execute_script('return [...document.querySelectorAll(arguments[0])].map((e) => e.innerText)', css)
 
 
 def main():
@@ -34,8 +34,9 @@ def main():
         for r in runs:
             r.start()
         sel = '[data-station="%s/%%s"] tr' % h.SITE
-        h.wait_for('ports upgrading on both stations', lambda: all(
-            'upgrading' in ' '.join(texts(d, sel % st + ' .p-state')) for st in stations), 10)
+        h.wait_for('ports upgrading on both stations, half way', lambda: all(
+            'upgrading' in texts(d, sel % st + ' .p-state') and '45%' in texts(d, sel % st + ' .p-pct')
+            for st in stations), 10)
         d.save_screenshot(os.path.join(opts.out, 'board-during.png'))
         for r in runs:
             r.join()
