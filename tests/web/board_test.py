@@ -3,11 +3,11 @@ two line stations of eight ports through upgrading to PASS (one board
 failing), their tallies and results, a shipper killed and shown offline
 within 1.5 x its keepalive, and the page reconnecting after the broker
 restarts. Screenshots: <out>/board-during.png, <out>/board-end.png."""
-import os, threading, time
+import os, signal, threading, time
 
 import harness as h
 
-KEEPALIVE = 4
+KEEPALIVE = 5
 FAILING = {'st1': None, 'st2': 6}
 
 
@@ -23,7 +23,7 @@ def main():
     try:
         d.get('http://127.0.0.1:%d/index.html?user=board&password=%s' % (broker.ws, h.USERS['board']))
         h.wait_for('the board connected', lambda: connection().startswith('connected to'), 10)
-        shippers = [h.shipper_process(broker.mqtt, st, KEEPALIVE) for st in FAILING]
+        shippers = [h.shipper_process(broker, st, KEEPALIVE) for st in FAILING]
         runs = [threading.Thread(target=h.line_station, args=(h.client(broker, st), st, FAILING[st])) for st in FAILING]
         for r in runs:
             r.start()
@@ -46,12 +46,18 @@ def main():
         d.find_element('css selector', '#filter input[name=serial]').send_keys('sn-st2-6')
         h.wait_for('the serial filter', lambda: len(texts('#results-body tr')) == 1 and 'device-error' in text('#results-body tr'), 5)
 
-        assert text(box('st2') + '.badge') == 'online'
+        h.wait_for('st2 online', lambda: text(box('st2') + '.badge') == 'online', 5)
         shippers[1].kill()
         killed = time.monotonic()
         h.wait_for('st2 offline', lambda: text(box('st2') + '.badge') == 'offline', 1.5 * KEEPALIVE)
         print('st2 shown offline %.2f s after its shipper was killed (keepalive %d s)' % (time.monotonic() - killed, KEEPALIVE))
         assert text(box('st1') + '.badge') == 'online' and 'backlog 3' in text(box('st2') + '.st-backlog')
+        # st1's PC hangs with its connection open: the broker ends it 1.5 x keepalive
+        # after its last packet at most (checked about once a second)
+        shippers[0].send_signal(signal.SIGSTOP)
+        stopped = time.monotonic()
+        h.wait_for('st1 offline', lambda: text(box('st1') + '.badge') == 'offline', 1.5 * KEEPALIVE + 1)
+        print('st1 shown offline %.2f s after its shipper hung' % (time.monotonic() - stopped))
 
         broker.stop()
         h.wait_for('the board seeing the broker gone', lambda: not connection().startswith('connected to'), 15)

@@ -8,7 +8,7 @@ STAND-INS publish what the programs will, by the documented topics and fields:
   port/<p> usb-iap-flash --publish: retained, QoS 0, 2/s; port, state, percent, bytes_per_second,
            text, outcome, failure, serial, time
   summary  collect: retained; site, station, day, passed, failed, failures {word: n}, last [attempts]"""
-import argparse, getpass, json, os, shutil, socket, subprocess, sys, tempfile, time
+import argparse, getpass, json, os, shutil, socket, subprocess, tempfile, time
 
 import paho.mqtt.client as mqtt
 
@@ -105,10 +105,15 @@ def publish(c, t, payload, retain=False, qos=1):
         info.wait_for_publish()
 
 
-def shipper_process(port, station, keepalive):
-    """`usb-iap-fleet ship`'s stand-in in a process of its own, to be killed."""
-    p = subprocess.Popen([sys.executable, __file__, str(port), station, str(keepalive)], stdout=subprocess.PIPE, text=True)
-    assert p.stdout.readline().strip() == 'up', 'the shipper stand-in did not start'
+def shipper_process(broker, station, keepalive):
+    """`usb-iap-fleet ship`'s stand-in, to be killed: a client with a last will
+    that publishes the station's status (mosquitto_pub, lines from stdin)."""
+    p = subprocess.Popen(['mosquitto_pub', '-p', str(broker.mqtt), '-u', station, '-P', USERS[station], '-k', str(keepalive),
+                          '-t', topic(station, 'status'), '-r', '-q', '1', '-l', '--will-topic', topic(station, 'status'),
+                          '--will-payload', '{"online":false}', '--will-retain', '--will-qos', '1'], stdin=subprocess.PIPE, text=True)
+    p.stdin.write(json.dumps({'online': True, 'version': '1.0.0', 'records': 1, 'backlog': 3,
+                              'last_shipped': '2026-12-09T10:00:00.000+01:00'}) + '\n')
+    p.stdin.flush()
     return p
 
 
@@ -168,12 +173,3 @@ def chromium(perf_log=False):
 def temp_dir():
     d = tempfile.mkdtemp(prefix='iap-web.')
     return d, lambda: shutil.rmtree(d, ignore_errors=True)
-
-
-if __name__ == '__main__':  # the shipper stand-in: PORT STATION KEEPALIVE
-    port, station, keepalive = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-    c = client(argparse.Namespace(mqtt=port), station, will=topic(station, 'status'), keepalive=keepalive)
-    publish(c, topic(station, 'status'), {'online': True, 'version': '1.0.0', 'records': 1, 'backlog': 3,
-                                          'last_shipped': '2026-12-09T10:00:00.000+01:00'}, retain=True)
-    print('up', flush=True)
-    time.sleep(3600)
