@@ -179,7 +179,7 @@ function drawStation(s) {
     ? Object.entries(sum.failures).sort((a, b) => b[1] - a[1]).map(([w, n]) => w + ' ' + n).join(', ') : '';
   setText(e.words, words);
   let failing = false;
-  for (const p of s.ports.values()) if (p.data && outcomeClass(p.data.outcome) === 'fail') { failing = true; break; }
+  for (const p of s.ports.values()) if (p.data && portClass(p.data) === 'fail') { failing = true; break; }
   setClass(e.root, 'station' + (online === false ? ' offline' : '') + (failing ? ' has-failure' : ''));
 }
 
@@ -201,21 +201,31 @@ function portRow(p) {
   return r;
 }
 
+// While a port works on a board, its text is the stage's and its outcome the
+// previous board's: the row turns red for a failure only once the port has
+// stopped with it (done, waiting for the next board).
+const WORKING = new Set(['upgrading', 'to-boot', 'restarting']);
+function portClass(d) {
+  const c = outcomeClass(d.outcome);
+  return c === 'fail' && WORKING.has(d.state) ? 'was-fail' : c;
+}
+
 function drawPort(p) {
   if (p.gone) { if (p.row) p.row.tr.remove(); p.row = null; return; }
   const d = p.data, r = p.row || portRow(p), shown = p.shown;
   const pct = typeof d.percent === 'number' ? Math.max(0, Math.min(100, d.percent)) : 0;
-  const failed = outcomeClass(d.outcome) === 'fail';
-  const result = !d.outcome ? '' : failed
-    ? [d.failure, lines(d.text)].filter(Boolean).join(': ') || d.outcome
-    : d.outcome === 'passed' ? (lines(d.text) || 'PASS') : d.outcome;
-  const cls = outcomeClass(d.outcome);
+  const cls = portClass(d), working = WORKING.has(d.state);
+  const text = working ? '' : lines(d.text);
+  const result = !d.outcome ? '' : outcomeClass(d.outcome) === 'fail'
+    ? [d.failure || d.outcome, text].filter(Boolean).join(': ')
+    : d.outcome === 'passed' ? 'PASS' : d.outcome;
   if (shown.cls !== cls) {
+    if ((cls === 'fail') !== (shown.cls === 'fail')) dirtyStations.add(p.station), askFrame();
     setClass(r.tr, cls);
-    if (failed !== (shown.cls === 'fail')) dirtyStations.add(p.station), askFrame();
     shown.cls = cls;
   }
   setText(r.state, String(d.state ?? ''));
+  if (r.state.title !== (working ? lines(d.text) : '')) r.state.title = working ? lines(d.text) : '';
   if (shown.pct !== pct) { r.fill.style.transform = 'scaleX(' + pct / 100 + ')'; shown.pct = pct; }
   setText(r.pct, pct.toFixed(0) + '%');
   setText(r.rate, d.state === 'upgrading' ? rate(d.bytes_per_second) : '');
