@@ -79,9 +79,11 @@ function onMessage(topic, payload) {
   if (leaf === 'port' && parts.length === 6) {
     let p = s.ports.get(parts[5]);
     if (!data) {                    // a retained port cleared: its row goes
-      if (p) { s.ports.delete(parts[5]); dirtyPorts.add(p); p.gone = true; }
+      if (p) { s.ports.delete(parts[5]); dirtyPorts.add(p); dirtyStations.add(s); p.gone = true; }
     } else {
       if (!p) { p = { station: s, level: parts[5], data: null, row: null, shown: {} }; s.ports.set(parts[5], p); }
+      const failing = portClass(data) === 'fail';
+      if (failing !== (p.data !== null && portClass(p.data) === 'fail')) dirtyStations.add(s);
       p.data = data;
       dirtyPorts.add(p);
       if (typeof data.time === 'string') {
@@ -89,7 +91,7 @@ function onMessage(topic, payload) {
         if (lag >= 0) { stats.lagMs = lag; if (lag > stats.maxLagMs) stats.maxLagMs = lag; }
       }
     }
-    askFrame();  // the station is drawn again only when a row's failure mark changes
+    askFrame();  // the station is drawn again only when its failure mark may change
     return;
   } else if (leaf === 'status' || leaf === 'line' || leaf === 'summary') {
     // the last will ({"online":false}) keeps what the station said before
@@ -122,7 +124,8 @@ function draw() {
   const later = [];
   let made = 0;
   for (const p of dirtyPorts) {
-    if (!p.row && !p.gone && ++made > NEW_ROWS_PER_FRAME) later.push(p);
+    if (p.row && !p.gone && !p.station.visible) p.station.waiting.add(p);
+    else if (!p.row && !p.gone && ++made > NEW_ROWS_PER_FRAME) later.push(p);
     else drawPort(p);
   }
   dirtyPorts.clear();
@@ -142,6 +145,10 @@ function stationElement(s) {
   if (s.el) return s.el;
   const e = s.el = { root: el('div', 'station') };
   e.root.dataset.station = s.key;
+  e.root.station = s;
+  s.visible = true;            // until the observer says otherwise
+  s.waiting = new Set();       // its rows changed while out of sight
+  sight.observe(e.root);
   const head = el('div', 'st-head'), tally = el('div', 'st-tally');
   e.name = head.appendChild(el('span', 'st-name', s.site + ' / ' + s.name));
   e.badge = head.appendChild(el('span', 'badge', 'no status'));
@@ -213,10 +220,23 @@ function portClass(d) {
   return c === 'fail' && WORKING.has(d.state) ? 'was-fail' : c;
 }
 
+// Rows of a station out of sight are not touched: they are drawn when it comes
+// into sight (with a margin, so that scrolling finds them drawn).
+const sight = new IntersectionObserver((entries) => {
+  for (const entry of entries) {
+    const s = entry.target.station;
+    s.visible = entry.isIntersecting;
+    if (s.visible && s.waiting.size) {
+      for (const p of s.waiting) dirtyPorts.add(p);
+      s.waiting.clear();
+      askFrame();
+    }
+  }
+}, { rootMargin: '300px' });
+
 function drawPort(p) {
   if (p.gone) {
     if (p.row) p.row.tr.remove();
-    if (p.shown.cls === 'fail') dirtyStations.add(p.station), askFrame();
     p.row = null;
     return;
   }
@@ -227,11 +247,7 @@ function drawPort(p) {
   const result = !d.outcome ? '' : outcomeClass(d.outcome) === 'fail'
     ? [d.failure || d.outcome, text].filter(Boolean).join(': ')
     : d.outcome === 'passed' ? 'PASS' : d.outcome;
-  if (shown.cls !== cls) {
-    if ((cls === 'fail') !== (shown.cls === 'fail')) dirtyStations.add(p.station), askFrame();
-    setClass(r.tr, cls);
-    shown.cls = cls;
-  }
+  if (shown.cls !== cls) { setClass(r.tr, cls); shown.cls = cls; }
   setText(r.state, String(d.state ?? ''));
   if (r.state.title !== (working ? lines(d.text) : '')) r.state.title = working ? lines(d.text) : '';
   if (shown.pct !== pct) { r.fill.style.transform = 'scaleX(' + pct / 100 + ')'; shown.pct = pct; }
