@@ -112,7 +112,7 @@ def main():
         print('load average at the start %.1f (2 cores)' % os.getloadavg()[0])
         print('%6s %9s %9s %8s %8s %6s %10s %10s' % ('t s', 'sent/s', 'recv/s', 'lag ms', 'max lag', 'fps',
                                                  'max frame', 'long task'))
-        samples, observed, traced, drained = [], [], [], time.monotonic()
+        samples, observed, traced, drained, ended = [], [], [], time.monotonic(), None
         start = time.monotonic()
         last = (start, 0, d.execute_script(SAMPLE))
         while True:
@@ -130,7 +130,8 @@ def main():
                 drained = time.monotonic()
             if o.screenshot and len(samples) == 4:
                 d.save_screenshot(o.screenshot)
-            if not gen.is_alive():
+            ended = ended or (None if gen.is_alive() else now)
+            if ended and (s['messages'] >= sent or now - ended > 5):  # the page caught up, or never will
                 break
         steady = samples[2:] or samples
         half = len(steady) // 2 or 1
