@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     app.add_option("--cert", cert);
     app.add_option("--key", key);
     app.add_option("--run-as", o.runAs);
+    app.add_option("--bind", o.bind);
     CLI11_PARSE(app, argc, argv);
     o.folder = folder, o.boardDir = board, o.persistenceDir = persistence, o.certFile = cert, o.keyFile = key;
     try {

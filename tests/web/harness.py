@@ -46,7 +46,7 @@ class Broker:
         # `usb-iap-fleet broker-config --write` with these options replaces the tool
         cmd = [opts.config_tool, '--site', SITE, '--folder', self.folder, '--board-dir', opts.board,
                '--persistence', os.path.join(tmp, 'db'), '--mqtt-port', str(self.mqtt),
-               '--ws-port', str(self.ws), '--run-as', getpass.getuser()]
+               '--ws-port', str(self.ws), '--run-as', getpass.getuser(), '--bind', '127.0.0.1']
         if tls:
             self.tls = free_port()
             cmd += ['--tls-port', str(self.tls), '--cert', tls[0], '--key', tls[1]]
