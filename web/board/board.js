@@ -1,5 +1,6 @@
 // The fleet board: every station and port of the factory, live from the
-// broker (MQTT over WebSockets, mqtt.js). Topics under iap/v1/<site>/<station>/:
+// broker (MQTT over WebSockets: mqtt.js in board-worker.js, which hands the
+// page batches of parsed messages). Topics under iap/v1/<site>/<station>/:
 //   status   the shipper's: online, backlog, last_shipped (retained, last will)
 //   line     usb-iap-flash --publish's running state (retained, last will)
 //   port/<p> one port's live state (retained)
@@ -11,16 +12,14 @@
 'use strict';
 
 const ROOT = 'iap/v1';
-const LEAVES = ['status', 'line', 'summary', 'port/+'];
 const MAX_RESULTS = 200;       // rows shown in the factory's last results
 const RESULTS_EVERY_MS = 500;  // the results table is redrawn at most this often
-const NEW_ROWS_PER_FRAME = 200; // a factory's first messages are made into rows over a few frames
+const NEW_ROWS_PER_FRAME = 100; // a factory's first messages are made into rows over a few frames
 const FRAME_MS = 100;          // the rows at most ten times a second, as the terminal's board
 
 const stations = new Map();    // "site/station" -> station
 const dirtyPorts = new Set(), dirtyStations = new Set();
-let resultsDirty = false, resultsDrawn = 0, resultsTimer = 0, frameAsked = false, lastDraw = -FRAME_MS, client = null;
-const utf8 = new TextDecoder();
+let resultsDirty = false, resultsDrawn = 0, resultsTimer = 0, frameAsked = false, lastDraw = -FRAME_MS;
 // Figures for tests and the load benchmark (bench/board_load.py).
 const stats = window.boardStats = { messages: 0, bad: 0, frames: 0, frameMs: 0, maxFrameMs: 0, lagMs: 0, maxLagMs: 0, pending: 0 };
 
@@ -65,17 +64,12 @@ function portLabel(level) {
   try { return level === '%00' ? '' : decodeURIComponent(level); } catch { return level; }
 }
 
-function onMessage(topic, payload) {
-  stats.messages++;
+// One topic's latest payload: an object, or null for a retained message cleared.
+function onMessage(topic, data) {
   const parts = topic.split('/');
   if (parts.length < 5 || parts[0] + '/' + parts[1] !== ROOT) return;
   const s = station(parts[2], parts[3]);
   const leaf = parts[4];
-  let data = null;
-  if (payload.length) {
-    try { data = JSON.parse(utf8.decode(payload)); } catch { data = undefined; }
-    if (data === null || typeof data !== 'object' || Array.isArray(data)) { stats.bad++; return; }
-  }
   if (leaf === 'port' && parts.length === 6) {
     let p = s.ports.get(parts[5]);
     if (!data) {                    // a retained port cleared: its row goes
@@ -318,31 +312,28 @@ function showConnection(text, up) {
   document.body.classList.toggle('disconnected', !up);
 }
 
+let worker = null;
+const workerStarted = Promise.all(['mqtt.min.js', 'board-worker.js'].map((file) => fetch(file).then((r) => {
+  if (!r.ok) throw new Error(file + ': ' + r.status);
+  return r.text();
+}))).then((texts) => {
+  worker = new Worker(URL.createObjectURL(new Blob([texts.join('\n;\n')], { type: 'text/javascript' })));
+  worker.onmessage = ({ data }) => {
+    if (data.batch) {
+      stats.messages += data.received;
+      stats.bad += data.bad;
+      for (const [topic, payload] of data.batch) onMessage(topic, payload);
+    } else {
+      showConnection(data.connection, data.up);
+    }
+  };
+  worker.onerror = (event) => showConnection('the connection failed: ' + (event.message || 'in its worker'), false);
+}).catch((err) => showConnection('the board cannot load its MQTT client: ' + err.message, false));
+
 function connect(settings) {
-  if (client) client.end(true);
   const url = brokerUrl(settings.broker);
   if (!url) { showConnection('give the broker\'s address', false); return; }
-  showConnection('connecting to ' + url, false);
-  client = mqtt.connect(url, {
-    username: settings.user || undefined,
-    password: settings.password || undefined,
-    keepalive: 10,
-    reconnectPeriod: 2000,
-    connectTimeout: 5000,
-    clean: true,
-    protocolVersion: 4,
-  });
-  const site = settings.site || '+';
-  client.on('connect', () => {
-    showConnection('connected to ' + url, true);
-    client.subscribe(LEAVES.map((leaf) => ROOT + '/' + site + '/+/' + leaf), { qos: 0 }, (err, granted) => {
-      if (err || (granted || []).some((g) => g.qos === 128)) showConnection('connected, but not allowed to read the fleet', false);
-    });
-  });
-  client.on('message', onMessage);
-  client.on('reconnect', () => showConnection('reconnecting to ' + url, false));
-  client.on('close', () => showConnection('connection lost; reconnecting to ' + url, false));
-  client.on('error', (err) => showConnection('broker: ' + err.message, false));
+  workerStarted.then(() => worker && worker.postMessage({ connect: { url, user: settings.user, password: settings.password, site: settings.site } }));
 }
 
 function start() {
