@@ -44,11 +44,15 @@ PACKAGES=(
   srecord
   # Authenticode signing of the Windows tools
   osslsigncode
-  # the fleet board's browser tests
-  chromium chromium-driver python3-selenium
+  # the fleet board's browser tests (paho: the tests' own MQTT clients)
+  chromium chromium-driver python3-selenium python3-paho-mqtt
   # Windows build: tclsh makes SQLite's amalgamation from its source package
   tcl
 )
+
+# the board's JavaScript (npm ci fetches mqtt.js): Debian's node and npm
+# where the machine has no npm of its own
+command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

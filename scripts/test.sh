@@ -58,7 +58,7 @@ require_labels() {
 
 echo "== normal build (Release, as shipped)"
 build build/release -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON
-require_labels release build/release bytes logging link sim package tools flash fleet upgrade ui gui umockdev
+require_labels release build/release bytes logging link sim package tools flash fleet upgrade ui gui umockdev web
 run_ctest release build/release
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
