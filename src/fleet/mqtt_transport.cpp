@@ -213,10 +213,18 @@ private:
         if (stopping_ && connected_) {
             // What is already queued (a last status) goes out before the
             // disconnect, within a moment.
+            // Only written out, not looped: mosquitto_loop's keepalive check
+            // closes the socket of a client that is no longer active (as
+            // mosquitto_disconnect marks it) when a ping is due or unanswered,
+            // before the queue is written, and the broker then sends the
+            // will. The library closes the socket itself once DISCONNECT is
+            // out.
             mosquitto_disconnect(m);
             const auto until = std::chrono::steady_clock::now() + 1s;
-            while (mosquitto_want_write(m) && std::chrono::steady_clock::now() < until &&
-                   mosquitto_loop(m, 50, 1) == MOSQ_ERR_SUCCESS) {
+            while (mosquitto_socket(m) != -1 && mosquitto_want_write(m) &&
+                   std::chrono::steady_clock::now() < until) {
+                if (mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS) break;
+                if (mosquitto_socket(m) != -1 && mosquitto_want_write(m)) std::this_thread::sleep_for(5ms);
             }
         }
         std::lock_guard lock(mutex_);
