@@ -107,8 +107,9 @@ std::optional<FollowPosition> StateFile::load() const {
     fs::file_time_type newest{};
     for (const fs::path& candidate : {beside_, inFolder_}) {
         std::error_code ec;
-        const auto time = candidate.empty() ? fs::file_time_type{} : fs::last_write_time(candidate, ec);
-        if (!candidate.empty() && !ec && (file.empty() || time > newest)) {
+        if (candidate.empty() || !fs::is_regular_file(candidate, ec)) continue;
+        const auto time = fs::last_write_time(candidate, ec);
+        if (!ec && (file.empty() || time > newest)) {
             file = candidate;
             newest = time;
         }
