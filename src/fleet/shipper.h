@@ -24,7 +24,7 @@ struct ShipperOptions {
     std::vector<std::filesystem::path> records;  // empty: defaultRecords()
     bool confirmByBroker = false;                // --confirm broker
     std::string version;                         // status "version"
-    size_t window = 256;                         // lines in flight at most
+    size_t window = 1024;                        // lines in flight at most
     std::chrono::milliseconds poll{150};         // growth check of the records
     std::chrono::seconds resendAfter{10};        // nothing confirmed while lines are in flight: send again
     std::filesystem::path stateFolder;           // where state files go when a record's folder cannot
