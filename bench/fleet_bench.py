@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """The fleet's figures against a loopback mosquitto and an SQLite store:
 
-  broker   the broker's own limit: mosquitto_pub -> mosquitto_sub, QoS 1
+  broker   the broker's own limit: a client that only publishes at QoS 1
+           (fleet_publish_bench.cpp), acknowledged messages per second
+  shipper alone  the same record with --confirm broker: the shipper and the
+           broker without the collector and the store
   drain    a record of 100,000 lines shipped and stored, lines per second
            end to end (from the shipper's start to the last line stored)
   latency  32 devices appending to one record: from a line appended to it
@@ -9,10 +12,11 @@
            time), p50 and p99
   memory   the shipper's RSS with 1,000,000 unconfirmed lines against none
 
-usage: fleet_bench.py USB_IAP_FLEET [--lines N] [--backlog N] [--seconds S]
+usage: fleet_bench.py USB_IAP_FLEET IAP_FLEET_PUBLISH_BENCH [--lines N] [--backlog N] [--seconds S]
 """
 import argparse
 import datetime
+import json
 import os
 import random
 import socket
@@ -80,6 +84,7 @@ def rss_kb(pid):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("fleet")
+    ap.add_argument("publish_bench")
     ap.add_argument("--lines", type=int, default=100_000)
     ap.add_argument("--backlog", type=int, default=1_000_000)
     ap.add_argument("--seconds", type=float, default=20, help="how long the 32 devices run")
@@ -110,15 +115,28 @@ def main():
             except OSError:
                 time.sleep(0.1)
 
-        # The broker's own limit, with messages of an attempt's size.
-        payload = "x" * len('{"attempt_id":"..."}' + line(0, "2026-12-09T10:00:00.000Z", "00000000") * 2)
-        sub = start("sub", "mosquitto_sub", "-p", str(port), "-q", "1", "-t", "bench/limit", "-C", str(a.lines))
-        time.sleep(0.5)
+        # The broker's own limit: a client that only publishes, at QoS 1, messages of an attempt's size.
+        size = len(line(0, "2026-12-09T10:00:00.000Z", "00000000")) * 2
+        broker_rate = float(subprocess.run([a.publish_bench, url, str(a.lines), str(size)], capture_output=True,
+                                           text=True, check=True).stdout)
+
+        # The shipper alone: --confirm broker, until its state file says all is acknowledged.
+        record = f"{tmp}/alone.csv"
+        write_record(record, a.lines, "0000a10e")
         began = time.monotonic()
-        subprocess.run(["mosquitto_pub", "-p", str(port), "-q", "1", "-t", "bench/limit", "-l"],
-                       input=(payload + "\n") * a.lines, text=True, check=True)
-        sub.wait(120)
-        broker_rate = a.lines / (time.monotonic() - began)
+        ship = start("ship-alone", a.fleet, "ship", "--broker", url, "--site", "bench", "--station", "alone",
+                     "--confirm", "broker", record)
+        size = os.path.getsize(record)
+        while True:
+            try:
+                with open(record + ".ship-state") as f:
+                    if json.load(f)["confirmed"] >= size:
+                        break
+            except (OSError, ValueError):
+                pass
+            time.sleep(0.02)
+        alone_rate = a.lines / (time.monotonic() - began)
+        stop(ship)
 
         # drain
         db = f"{tmp}/fleet.sqlite"
@@ -181,7 +199,8 @@ def main():
         idle_rss, idle_peak = shipper_rss("none", 0)
         full_rss, full_peak = shipper_rss("backlog", a.backlog)
 
-        print(f"broker limit   {broker_rate:10.0f} messages/s   (mosquitto_pub -> mosquitto_sub, QoS 1, {a.lines} messages)")
+        print(f"broker limit   {broker_rate:10.0f} messages/s   (a client that only publishes, QoS 1, {a.lines} messages acknowledged)")
+        print(f"shipper alone  {alone_rate:10.0f} lines/s      ({a.lines} lines, --confirm broker, no collector)")
         print(f"drain          {drain_rate:10.0f} lines/s      ({a.lines} lines shipped and stored in SQLite; goal 5000)")
         print(f"latency        p50 {p50:.0f} ms, p99 {p99:.0f} ms   ({len(lat)} lines from 32 devices; goal p99 <= 500 ms)")
         print(f"memory         RSS {idle_rss / 1024:.1f} MB with no backlog, {full_rss / 1024:.1f} MB with {a.backlog} "
