@@ -176,18 +176,22 @@ target_link_libraries(iap_win_mosquitto PUBLIC Threads::Threads ws2_32)
 # no AVX code meeting gcc's unaligned 32-byte stack spills on Win64).
 # Random bytes come from RtlGenRandom (advapi32).
 file(GLOB_RECURSE _sodium_c CONFIGURE_DEPENDS ${_sodium}/src/libsodium/*.c)
-set(_sodium_gen "${CMAKE_BINARY_DIR}/win-sodium/sodium")
+# The public headers copied whole into the build, with the version.h that
+# configure would make beside them: the headers include each other by their
+# own folder ("export.h" from sodium/version.h), so the generated one must sit
+# in the same folder as the rest.
+set(_sodium_inc "${CMAKE_BINARY_DIR}/win-sodium")
+file(COPY ${_sodium}/src/libsodium/include/ DESTINATION ${_sodium_inc}
+  PATTERN "*.in" EXCLUDE PATTERN "Makefile*" EXCLUDE)
 set(VERSION 1.0.18)
 set(SODIUM_LIBRARY_VERSION_MAJOR 10)
 set(SODIUM_LIBRARY_VERSION_MINOR 3)
 set(SODIUM_LIBRARY_MINIMAL_DEF "")
-configure_file(${_sodium}/src/libsodium/include/sodium/version.h.in ${_sodium_gen}/version.h @ONLY)
+configure_file(${_sodium}/src/libsodium/include/sodium/version.h.in ${_sodium_inc}/sodium/version.h @ONLY)
 unset(VERSION)
 add_library(iap_win_sodium STATIC ${_sodium_c})
-target_include_directories(iap_win_sodium PRIVATE ${_sodium_gen} ${_sodium}/src/libsodium/include/sodium)
-# The generated version.h first: sodium.h includes "sodium/version.h".
-target_include_directories(iap_win_sodium SYSTEM PUBLIC "${CMAKE_BINARY_DIR}/win-sodium"
-  ${_sodium}/src/libsodium/include)
+target_include_directories(iap_win_sodium PRIVATE ${_sodium_inc}/sodium)
+target_include_directories(iap_win_sodium SYSTEM PUBLIC ${_sodium_inc})
 target_compile_definitions(iap_win_sodium PRIVATE CONFIGURED=1 NATIVE_LITTLE_ENDIAN=1
   HAVE_TI_MODE=1)
 target_compile_definitions(iap_win_sodium PUBLIC SODIUM_STATIC)

@@ -7,6 +7,7 @@
 #include "bytes/byte_order.h"
 #include "bytes/firmware_image.h"
 #include "bytes/hex.h"
+#include "package/authenticode.h"
 
 namespace iap {
 
@@ -95,6 +96,7 @@ std::vector<uint8_t> encodePackage(const Package& package, uint64_t executableSi
 }
 
 std::optional<uint32_t> trailerHeaderOffset(std::span<const uint8_t> file) {
+    file = packageSpan(file);
     if (file.size() < kTrailerSize) return std::nullopt;
     const uint8_t* trailer = file.data() + file.size() - kTrailerSize;
     if (loadU32(trailer + 4) != kPackageMagic) return std::nullopt;
@@ -115,7 +117,9 @@ PackageParse parsePackage(std::span<const uint8_t> file) {
         return result;
     }
     result.hasMagic = true;
-    // Every section must lie before the trailer.
+    // Every section must lie before the trailer (in a code-signed tool, the
+    // trailer before the certificate table).
+    file = packageSpan(file);
     const uint64_t limit = file.size() - kTrailerSize;
     if (!fits(*headerOffset, 1, kHeaderSize, limit)) {
         result.error = "header offset 0x" + hexText(*headerOffset) +

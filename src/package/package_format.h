@@ -76,7 +76,9 @@ std::vector<uint8_t> encodePackage(const Package& package, uint64_t executableSi
                                    PackageLayout* layout = nullptr);
 
 // The header offset when the file ends in a package trailer (magic present),
-// whether or not the rest of the package is sound.
+// whether or not the rest of the package is sound. In a code-signed tool the
+// trailer is the one before the certificate table (package/authenticode.h);
+// parsePackage reads it the same way.
 std::optional<uint32_t> trailerHeaderOffset(std::span<const uint8_t> file);
 
 struct PackageParse {

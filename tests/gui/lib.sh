@@ -1,6 +1,7 @@
 # Helpers of the GUI tests: a private Xvfb, working and runtime directory, the
 # tool in the background, clicks, screenshots and pixel reads. CTest sets
-# IAP_DEMO, IAP_DEMO_BARE (no package), IAP_PACK, IAP_CLOSE_WINDOW, IAP_SHOTS.
+# IAP_DEMO, IAP_DEMO_BARE (no package), IAP_PACK, IAP_CLOSE_WINDOW, IAP_SHOTS;
+# IAP_CODE_SIGN set: the tools make_skin_tool builds are code-signed after.
 #
 # The same scripts run the Windows .exe under Wine when IAP_WINE_PREFIX names
 # a Wine prefix (the Windows build's ctest sets it, with IAP_WINE_RUNNER,
@@ -260,5 +261,17 @@ make_skin_tool() {
     "$IAP_PACK" build --exe "$IAP_DEMO_BARE" --out "$out" --payload "$WORK/payload.bin" \
         --block-size 1024 --device 1234:5679:01 --device 1234:5678:01 --skin "$skin" "$@" \
         >"$WORK/pack.txt" 2>&1 || { cat "$WORK/pack.txt" >&2; fail "usb-iap-pack build"; }
+    [ -z "${IAP_CODE_SIGN:-}" ] || code_sign "$out"
     chmod +x "$out"
+}
+
+# code_sign TOOL: Authenticode-signs the built tool in place with a test
+# certificate (osslsigncode), as a product engineer signs after building.
+code_sign() {
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/sign-key.pem" -out "$WORK/sign-cert.pem" \
+        -days 2 -subj "/CN=USB IAP test signer" 2>/dev/null || fail "openssl: no test certificate"
+    osslsigncode sign -certs "$WORK/sign-cert.pem" -key "$WORK/sign-key.pem" -n "USB IAP tool" \
+        -in "$1" -out "$1.signed" >/dev/null || fail "osslsigncode sign"
+    mv "$1.signed" "$1"
+    osslsigncode verify -CAfile "$WORK/sign-cert.pem" -in "$1" >/dev/null || fail "osslsigncode verify"
 }

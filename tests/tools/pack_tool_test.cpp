@@ -125,7 +125,8 @@ TEST_F(PackToolTest, BadInputsAreNamedAndNothingIsWritten) {
         {{"--ack-timeout", "4294967295"}, 2, "--ack-timeout"}, {{"--search-timeout", "2147483648"}, 2, "--search-timeout"},
         {{"--signature", "SHORT"}, 1, "signature"}, {{"--hw-version", "1.0"}, 1, "hardware version"},
         {{"--colour", "10=0,0,0,1"}, 2, "--colour"}, {{"--colour", "1=0,0,2,1"}, 2, "--colour"},
-        {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{}, 2, "exactly one of --payload", "--payload"},
+        {{"--frobnicate", "1"}, 2, "--frobnicate"}, {{"--payload-format", "coff"}, 2, "--payload-format"},
+        {{"--fill", "256"}, 2, "--fill"}, {{"--base", "0x10", "--image", (dir / "fw.img").string()}, 2, "--base", "--payload"}, {{}, 2, "exactly one of --payload", "--payload"},
         {{"--image", (dir / "fw.img").string()}, 1, "fw.img: Firmware block size 9000", "--payload"},
         // Without --exe: the installed tool, which a build tree does not have.
         {{}, 2, "no --exe given, and there is no installed tool at", "--exe"},
@@ -188,6 +189,28 @@ TEST_F(PackToolTest, InspectReadsTheVersionOfTheExecutableOnly) {
     EXPECT_EQ(findToolVersion(test::readBytes(currentExecutablePath())), std::string(toolVersion()));
     EXPECT_EQ(pack({"--version"}), 0);
     EXPECT_EQ(out, "usb-iap-pack " + std::string(toolVersion()) + "\n");
+}
+
+TEST_F(PackToolTest, HelpListsTheCommandsAndTheirOptions) {
+    const struct { std::vector<std::string> args; std::vector<std::string> shown; } cases[] = {
+        {{"--help"}, {"build", "inspect", "skin", "--version"}},
+        {{"help"}, {"build", "inspect", "skin"}},
+        {{"build", "--help"}, {"--exe", "--out", "--payload", "--image", "--device", "--colour,--color",
+                               "--block-size", "--ack-timeout", "--replace", "then sign"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pack(c.args), 0) << c.args[0];
+        for (const std::string& text : c.shown) EXPECT_TRUE(has(out, text)) << text << "\n" << out;
+    }
+    EXPECT_EQ(pack({}), 2);
+    EXPECT_TRUE(has(err, "build")) << err;
+    const struct { std::vector<std::string> args; std::string mention; } refused[] = {
+        {{"frob"}, "unknown command \"frob\""}, {{"inspect", "a", "b"}, "inspect takes one argument"},
+        {{"build", "--replace=1"}, "replace"}, {{"build", "--exe", "x", "--out"}, "--out needs a value"}};
+    for (const auto& r : refused) {
+        EXPECT_EQ(pack(r.args), 2) << r.mention;
+        EXPECT_TRUE(has(err, r.mention)) << err;
+    }
 }
 
 // The output may replace the executable it is made from, never another input.

@@ -2,7 +2,8 @@
 # usb-iap-pack.exe under Wine makes from the Windows tool the same bytes as
 # the build machine's usb-iap-pack, and `inspect` of either generator reads
 # the Windows tool as the other does; a tool that already has a package is
-# refused without --replace, and the refused output is left as it was.
+# refused without --replace, and the refused output is left as it was; a
+# tool code-signed afterwards is read, and refused as a build's executable.
 #   pack_exe_test.sh RUN_WINE PREFIX PACK_EXE HOST_PACK BARE_EXE
 set -euo pipefail
 RUN_WINE=$1 PREFIX=$2 PACK_EXE=$3 HOST_PACK=$4 BARE=$5
@@ -29,5 +30,17 @@ cmp before.exe wine-tool.exe || fail "a refused build changed the tool"
 grep -qi "replace" refused.txt || fail "the refusal does not mention --replace: $(cat refused.txt)"
 wine_pack build --exe wine-tool.exe --out wine-tool.exe --replace "${args[@]}" >replaced.txt
 cmp host-tool.exe wine-tool.exe || fail "--replace in place did not give the same tool"
+# Code-signed after building: usb-iap-pack.exe still reads it, and refuses to build on it.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=USB IAP test signer" 2>/dev/null
+osslsigncode sign -certs cert.pem -key key.pem -in host-tool.exe -out signed.exe >/dev/null
+wine_pack inspect signed.exe >signed-inspect.txt || fail "inspect of the signed tool: $(cat signed-inspect.txt)"
+grep -q "^code signature: Authenticode certificate table" signed-inspect.txt || fail "no signature shown"
+grep -q "VID 0x0483  PID 0x5751  report ID 0x02" signed-inspect.txt || fail "the signed tool's package not read"
+set +e
+wine_pack build --exe signed.exe --out resigned.exe --replace "${args[@]}" >signed-refused.txt
+set -e
+grep -q "then sign the tool that build writes" signed-refused.txt || fail "signed input: $(cat signed-refused.txt)"
+[ ! -e resigned.exe ] || fail "a refused build wrote its output"
+rm -f key.pem cert.pem
 ls | grep -q '\.tmp-' && fail "a temporary file was left: $(ls)"
 echo "pack_exe_test: ok"

@@ -1,5 +1,6 @@
-// `usb-iap-pack build` and `usb-iap-pack skin`.
+// `usb-iap-pack build`.
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -10,9 +11,12 @@
 #include "pack/file_io.h"
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
+#include "pack/pack_subcommand.h"
 #include "pack/skin_folder.h"
+#include "package/authenticode.h"
 #include "package/package_format.h"
 #include "package/package_loader.h"
+#include "package/payload_file.h"
 
 namespace iap::pack {
 
@@ -23,6 +27,14 @@ namespace {
 // Where the executable's own bytes end: the whole file, or with --replace
 // the start of the package it already carries.
 size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
+    // A signature would not cover what is appended after it, and the
+    // appended package would hide the certificate table from Windows.
+    if (certificateTable(exe)) {
+        throw std::runtime_error(o.exe.string() +
+                                 ": is already code-signed (it carries an Authenticode certificate "
+                                 "table); build from the unsigned tool, then sign the tool that "
+                                 "build writes");
+    }
     const std::optional<uint32_t> header = trailerHeaderOffset(exe);
     if (!header) return exe.size();
     if (!o.replace) {
@@ -37,15 +49,34 @@ size_t executableEnd(const BuildOptions& o, const std::vector<uint8_t>& exe) {
     return *header;
 }
 
-std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err) {
+// Where the payload came from, for build's report: its format and addresses.
+std::string payloadLine(const BuildOptions& o, const Payload& payload) {
+    const auto address = [](uint64_t value) { return "0x" + hexText(value, value > 0xFFFFFFFFu ? 16 : 8); };
+    std::string line = std::string(payloadFormatName(payload.format)) + " " + o.payload->string() + ", ";
+    if (payload.bytes.empty()) return line + "no bytes";
+    return line + "addresses " + address(payload.start) + " to " + address(payload.start + payload.bytes.size() - 1) +
+           " (" + std::to_string(payload.bytes.size()) + " bytes)";
+}
+
+std::vector<uint8_t> firmwareFrom(const BuildOptions& o, std::ostream& err, std::string& source) {
     if (o.payload) {
-        const std::vector<uint8_t> payload = readWholeFile(*o.payload);
+        const std::vector<uint8_t> file = readWholeFile(*o.payload);
         try {
-            return buildFirmwareImage(o.header, payload);
+            PayloadLayout layout = o.payloadLayout;
+            // As many bytes as the most blocks of this block size; a block
+            // size out of range is refused below, by the image header.
+            const uint64_t blockSize = std::clamp<uint64_t>(o.header.blockSize, 1, kMaxBlockSize);
+            layout.maxSize = uint64_t{kMaxBlockCount} * blockSize;
+            const Payload payload = readPayload(file, o.payloadFormat, layout);
+            source = "payload: " + payloadLine(o, payload);
+            return buildFirmwareImage(o.header, payload.bytes);
         } catch (const std::invalid_argument& e) {
+            throw std::runtime_error(o.payload->string() + ": " + e.what());
+        } catch (const PayloadError& e) {
             throw std::runtime_error(o.payload->string() + ": " + e.what());
         }
     }
+    source = "firmware image as given: " + o.image->string();
     std::vector<uint8_t> image = readWholeFile(*o.image);
     if (std::string problem = firmwareEngineProblem(image); !problem.empty()) {
         throw std::runtime_error(o.image->string() + ": " + problem);
@@ -109,8 +140,7 @@ fs::path installedTool() {
 
 }  // namespace
 
-int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    BuildOptions o = parseBuildOptions(args);
+int buildCommand(BuildOptions o, std::ostream& out, std::ostream& err) {
     if (o.exe.empty()) {
         o.exe = installedTool();
         // The installed tool is what every product is made from: never its output.
@@ -126,7 +156,8 @@ int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
 
     Package package;
     package.settings = o.settings;
-    package.firmware = firmwareFrom(o, err);
+    std::string source;
+    package.firmware = firmwareFrom(o, err, source);
     package.deviceIds = o.devices;
     package.colours = o.colours;
     package.images = o.skinDir ? readSkinFolder(*o.skinDir, err) : defaultSkinImages();
@@ -148,6 +179,7 @@ int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     const ImageHeaderView h = readImageHeader(package.firmware);
     out << "wrote " << o.out.string() << ": executable " << exeEnd << " bytes + package "
         << bytes.size() << " bytes\n"
+        << "  " << source << "\n"
         << "  firmware " << package.firmware.size() << " bytes: " << h.actualPayloadLength
         << " payload bytes in " << blockCount(h.actualPayloadLength, h.blockSize)
         << " blocks of " << h.blockSize << "\n"
@@ -157,18 +189,29 @@ int buildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     return 0;
 }
 
-int skinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-    if (args.size() != 1) throw UsageError("skin takes one argument: the folder to write to");
-    const fs::path dir = args[0];
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw std::runtime_error(dir.string() + ": cannot create folder: " + ec.message());
-    for (const skin::SkinImage& image : skin::makeDefaultSkin()) {
-        writeFileAtomically(dir / image.fileName, {std::span<const uint8_t>(image.file)}, 0644);
-    }
-    out << "wrote the built-in skin's " << skin::skinSlots().size() << " images to "
-        << dir.string() << "\n";
-    return 0;
+// Where `build` finds the bare tool without --exe, for the help text.
+#ifdef _WIN32
+#define IAP_INSTALLED_TOOL_HELP "usb-iap-tool.exe in the folder of usb-iap-pack.exe"
+#else
+#define IAP_INSTALLED_TOOL_HELP \
+    "<usb-iap-pack's folder>/" IAP_INSTALLED_TOOL " (/usr/lib/usb-iap-tools/usb-iap-tool from the Debian package)"
+#endif
+
+void addBuildCommand(CLI::App& app, CommandIo& io) {
+    CLI::App* build = app.add_subcommand("build", "append a tool package to an executable and write the product tool");
+    build->allow_extras();
+    build->footer(
+        "Without --exe the executable is the bare tool installed with usb-iap-pack:\n"
+        "  " IAP_INSTALLED_TOOL_HELP ".\n"
+        "Give exactly one of --payload and --image. Settings default to 3, 1000, 1000,\n"
+        "8000 and 5000; colours 0-9 to the standard theme. A file that already carries\n"
+        "a package is refused unless --replace is given; a code-signed one always is\n"
+        "(build first, then sign the tool that build writes).");
+    std::function<BuildOptions()> options = addBuildOptions(*build);
+    build->callback([build, options, &io] {
+        refuseExtras(*build);
+        io.status = buildCommand(options(), io.out, io.err);
+    });
 }
 
 }  // namespace iap::pack

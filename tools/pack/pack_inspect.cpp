@@ -8,6 +8,8 @@
 #include "pack/file_io.h"
 #include "pack/pack_commands.h"
 #include "pack/pack_options.h"
+#include "pack/pack_subcommand.h"
+#include "package/authenticode.h"
 #include "package/layout.h"
 #include "package/package_format.h"
 #include "package/image_decode.h"
@@ -36,11 +38,17 @@ std::string crcLine(uint16_t stored, uint16_t computed) {
     return line + " (DOES NOT HOLD: computed 0x" + hexText(computed, 4) + ")";
 }
 
+std::string signatureLine(std::span<const uint8_t> bytes) {
+    const std::optional<CertificateTable> table = certificateTable(bytes);
+    if (!table) return "none";
+    return "Authenticode certificate table, " + std::to_string(table->size) + " bytes at 0x" +
+           hexText(table->offset, 8);
+}
+
 }  // namespace
 
-int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 1) throw UsageError("inspect takes one argument: the file to inspect");
-    const std::string file = args[0];
+int inspectCommand(const std::filesystem::path& path, std::ostream& out, std::ostream& err) {
+    const std::string file = path.string();
     const std::vector<uint8_t> bytes = readWholeFile(file);
     const PackageParse parse = parsePackage(bytes);
     // The executable's version marker, looked for before the package only.
@@ -56,6 +64,7 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const Package& p = *parse.package;
     out << file << ": " << bytes.size() << " bytes, package header at " << *trailer << " (0x"
         << hexText(*trailer, 8) << ")\n"
+        << "code signature: " << signatureLine(bytes) << "\n"
         << "tool version: " << (version ? *version : "unknown (no version marker in the executable)") << "\n";
 
     out << "settings:\n"
@@ -128,6 +137,19 @@ int inspectCommand(const std::vector<std::string>& args, std::ostream& out, std:
             << ": an image does not decode; the tool would show \"File corruption!\"\n";
     }
     return status;
+}
+
+void addInspectCommand(CLI::App& app, CommandIo& io) {
+    CLI::App* inspect = app.add_subcommand("inspect", "print the package of FILE and check it as the tool would");
+    inspect->allow_extras();
+    auto file = std::make_shared<std::string>();
+    inspect->add_option("FILE", *file, "a product tool (code-signed or not)");
+    inspect->callback([inspect, file, &io] {
+        if (inspect->count("FILE") != 1 || !inspect->remaining().empty()) {
+            throw UsageError("inspect takes one argument: the file to inspect");
+        }
+        io.status = inspectCommand(*file, io.out, io.err);
+    });
 }
 
 }  // namespace iap::pack

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
+
+#include <CLI/CLI.hpp>
 
 #include "package/layout.h"
 
@@ -55,6 +58,9 @@ float parseComponent(const std::string& text, const std::string& what) {
     return value;
 }
 
+constexpr const char* kHeaderGroup = "Image header (with --payload)";
+constexpr const char* kPayloadGroup = "Payload file (with --payload)";
+
 }  // namespace
 
 DeviceIdEntry parseDeviceId(const std::string& text) {
@@ -81,90 +87,118 @@ std::pair<size_t, Colour> parseColour(const std::string& text) {
                           parseComponent(parts[2], what), parseComponent(parts[3], what)}};
 }
 
-BuildOptions parseBuildOptions(const std::vector<std::string>& args) {
-    BuildOptions o;
-    o.colours = defaultColours();
-    bool haveOut = false;
-    bool headerOptionGiven = false;
-    constexpr uint64_t u32 = std::numeric_limits<uint32_t>::max();
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        auto value = [&]() -> std::string {
-            if (inlineValue) return *inlineValue;
-            if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-            return args[++i];
+std::function<BuildOptions()> addBuildOptions(CLI::App& build) {
+    // The option texts as given; converted after parsing so that every
+    // refusal names the option in the generator's own words. A single-value
+    // option given again replaces the earlier value.
+    struct Text {
+        std::string exe, out, payload, image, signature, chip, item, hwVersion, swVersion;
+        std::string blockSize, deviceFlags, deviceWord, retry, rebootDelay, switchDelay;
+        std::string searchTimeout, ackTimeout, skin, payloadFormat, base, fill;
+        std::vector<std::string> devices, colours;
+        bool replace = false;
+    };
+    auto text = std::make_shared<Text>();
+    build.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto opt = [&build](const char* name, std::string& into, const char* type, const char* help,
+                        const char* group = "Options") {
+        return build.add_option(name, into, help)->type_name(type)->group(group);
+    };
+    opt("--exe", text->exe, "IN", "the bare tool to append to (default: the installed one)");
+    opt("--out", text->out, "OUT", "the product tool to write (required)");
+    opt("--payload", text->payload, "BIN", "the firmware payload (raw binary, Intel HEX, S-record or ELF); the image header is built around it");
+    opt("--image", text->image, "IMG", "a ready-made firmware image, used unchanged");
+    const char* payload = kPayloadGroup;
+    opt("--payload-format", text->payloadFormat, "FORMAT",
+        "bin, hex (Intel HEX), srec (Motorola S-record) or elf; default: by content", payload);
+    opt("--base", text->base, "ADDR", "the image's first address (default: the lowest in the file)", payload);
+    opt("--fill", text->fill, "BYTE", "the byte that fills gaps between the file's data (default 0xFF)", payload);
+    const char* header = kHeaderGroup;
+    opt("--signature", text->signature, "S", "8 characters (default USBIAPFW)", header);
+    opt("--chip", text->chip, "C", "chip identification, up to 15 characters", header);
+    opt("--item", text->item, "I", "item information, up to 15 characters", header);
+    opt("--hw-version", text->hwVersion, "V1.0.0", "hardware version", header);
+    opt("--sw-version", text->swVersion, "V1.0.0", "software version", header);
+    opt("--block-size", text->blockSize, "N", "1 to 8192 (default 256)", header);
+    opt("--device-flags", text->deviceFlags, "N", "header bytes 60-61", header);
+    opt("--device-word", text->deviceWord, "N", "header bytes 106-109", header);
+    build.add_option("--device", text->devices, "hexadecimal vendor ID, product ID and report ID; "
+                     "repeat for every ID the device may appear under, in search order (required)")
+        ->type_name("VID:PID:RID")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    const char* settings = "Settings";
+    opt("--retry", text->retry, "N", "retry limit (default 3)", settings);
+    opt("--reboot-delay", text->rebootDelay, "N", "reboot delay (default 1000)", settings);
+    opt("--switch-delay", text->switchDelay, "N", "switch delay sent to the device (default 1000)", settings);
+    opt("--search-timeout", text->searchTimeout, "MS", "device search time-out (default 8000)", settings);
+    opt("--ack-timeout", text->ackTimeout, "MS", "time-out of each reply (default 5000)", settings);
+    build.add_option("--colour,--color", text->colours, "theme colour I (0-9), components 0 to 1")
+        ->type_name("I=R,G,B,A")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->group("Skin");
+    opt("--skin", text->skin, "DIR", "the 19 images from DIR, as `skin` writes them (default: built-in)", "Skin");
+    build.add_flag("--replace", text->replace, "replace the package the executable already carries")
+        ->disable_flag_override();
+
+    CLI::App* app = &build;
+    return [text, app] {
+        const Text& t = *text;
+        auto given = [app](const char* name) { return app->count(name) > 0; };
+        BuildOptions o;
+        o.colours = defaultColours();
+        constexpr uint64_t u32 = std::numeric_limits<uint32_t>::max();
+        o.exe = t.exe;
+        o.out = t.out;
+        if (given("--payload")) o.payload = t.payload;
+        if (given("--image")) o.image = t.image;
+        auto number = [&given](const std::string& value, auto& into, uint64_t max, const char* name) {
+            using T = std::remove_reference_t<decltype(into)>;
+            if (given(name)) into = static_cast<T>(parseNumber(value, max, name));
         };
-        if (name == "--replace") {
-            if (inlineValue) throw UsageError("--replace takes no value");
-            o.replace = true;
-        } else if (name == "--exe") {
-            o.exe = value();
-        } else if (name == "--out") {
-            o.out = value();
-            haveOut = true;
-        } else if (name == "--payload") {
-            o.payload = value();
-        } else if (name == "--image") {
-            o.image = value();
-        } else if (name == "--signature") {
-            o.header.signature = value();
-            headerOptionGiven = true;
-        } else if (name == "--chip") {
-            o.header.chip = value();
-            headerOptionGiven = true;
-        } else if (name == "--item") {
-            o.header.item = value();
-            headerOptionGiven = true;
-        } else if (name == "--hw-version") {
-            o.header.hwVersion = value();
-            headerOptionGiven = true;
-        } else if (name == "--sw-version") {
-            o.header.swVersion = value();
-            headerOptionGiven = true;
-        } else if (name == "--block-size") {
-            o.header.blockSize = static_cast<uint16_t>(parseNumber(value(), 0xFFFF, name));
-            headerOptionGiven = true;
-        } else if (name == "--device-flags") {
-            o.header.deviceFlags = static_cast<uint16_t>(parseNumber(value(), 0xFFFF, name));
-            headerOptionGiven = true;
-        } else if (name == "--device-word") {
-            o.header.deviceWord = static_cast<uint32_t>(parseNumber(value(), u32, name));
-            headerOptionGiven = true;
-        } else if (name == "--device") {
-            o.devices.push_back(parseDeviceId(value()));
-        } else if (name == "--retry") {
-            o.settings.retryNum = static_cast<uint32_t>(parseNumber(value(), u32, name));
-        } else if (name == "--reboot-delay") {
-            o.settings.rebootDelay = static_cast<uint32_t>(parseNumber(value(), u32, name));
-        } else if (name == "--switch-delay") {
-            o.settings.switchDelay = static_cast<uint32_t>(parseNumber(value(), u32, name));
-        } else if (name == "--search-timeout") {
-            o.settings.searchDeviceTimeout = static_cast<uint32_t>(parseNumber(value(), kMaxTimeoutMs, name));
-        } else if (name == "--ack-timeout") {
-            o.settings.readAckTimeout = static_cast<uint32_t>(parseNumber(value(), kMaxTimeoutMs, name));
-        } else if (name == "--colour" || name == "--color") {
-            const auto [index, colour] = parseColour(value());
-            o.colours[index] = colour;
-        } else if (name == "--skin") {
-            o.skinDir = value();
-        } else {
-            throw UsageError("unknown option \"" + args[i] + "\"");
+        bool headerOptionGiven = false, payloadOptionGiven = false;
+        for (const CLI::Option* option : app->get_options()) {
+            headerOptionGiven |= option->get_group() == kHeaderGroup && option->count() > 0;
+            payloadOptionGiven |= option->get_group() == kPayloadGroup && option->count() > 0;
         }
-    }
-    if (!haveOut) throw UsageError("--out is required (the tool to write)");
-    if (o.payload.has_value() == o.image.has_value()) {
-        throw UsageError("give exactly one of --payload (raw payload) and --image (ready-made image)");
-    }
-    if (o.image && headerOptionGiven) {
-        throw UsageError("image header options apply to --payload only; --image is used unchanged");
-    }
-    if (o.devices.empty()) throw UsageError("--device VID:PID:RID is required at least once");
-    return o;
+        if (given("--payload-format")) {
+            o.payloadFormat = payloadFormatFromOption(t.payloadFormat);
+            if (!o.payloadFormat) {
+                throw UsageError("--payload-format: \"" + t.payloadFormat + "\" is not one of bin, hex, srec, elf");
+            }
+        }
+        if (given("--base")) o.payloadLayout.base = parseNumber(t.base, UINT64_MAX, "--base");
+        number(t.fill, o.payloadLayout.fill, 0xFF, "--fill");
+        if (given("--signature")) o.header.signature = t.signature;
+        if (given("--chip")) o.header.chip = t.chip;
+        if (given("--item")) o.header.item = t.item;
+        if (given("--hw-version")) o.header.hwVersion = t.hwVersion;
+        if (given("--sw-version")) o.header.swVersion = t.swVersion;
+        number(t.blockSize, o.header.blockSize, 0xFFFF, "--block-size");
+        number(t.deviceFlags, o.header.deviceFlags, 0xFFFF, "--device-flags");
+        number(t.deviceWord, o.header.deviceWord, u32, "--device-word");
+        for (const std::string& device : t.devices) o.devices.push_back(parseDeviceId(device));
+        number(t.retry, o.settings.retryNum, u32, "--retry");
+        number(t.rebootDelay, o.settings.rebootDelay, u32, "--reboot-delay");
+        number(t.switchDelay, o.settings.switchDelay, u32, "--switch-delay");
+        number(t.searchTimeout, o.settings.searchDeviceTimeout, kMaxTimeoutMs, "--search-timeout");
+        number(t.ackTimeout, o.settings.readAckTimeout, kMaxTimeoutMs, "--ack-timeout");
+        for (const std::string& colour : t.colours) {
+            const auto [index, value] = parseColour(colour);
+            o.colours[index] = value;
+        }
+        if (given("--skin")) o.skinDir = t.skin;
+        o.replace = t.replace;
+
+        if (!given("--out")) throw UsageError("--out is required (the tool to write)");
+        if (o.payload.has_value() == o.image.has_value()) {
+            throw UsageError("give exactly one of --payload (raw payload) and --image (ready-made image)");
+        }
+        if (o.image && payloadOptionGiven) {
+            throw UsageError("--payload-format, --base and --fill apply to --payload only; --image is used unchanged");
+        }
+        if (o.image && headerOptionGiven) {
+            throw UsageError("image header options apply to --payload only; --image is used unchanged");
+        }
+        if (o.devices.empty()) throw UsageError("--device VID:PID:RID is required at least once");
+        return o;
+    };
 }
 
 }  // namespace iap::pack

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,11 @@
 #include "package/settings.h"
 #include "package/skin.h"
 #include "package/package_format.h"
+#include "package/payload_file.h"
+
+namespace CLI {
+class App;
+}
 
 namespace iap::pack {
 
@@ -30,7 +36,9 @@ inline constexpr Settings kDefaultSettings{.retryNum = 3,
 struct BuildOptions {
     std::filesystem::path exe;                     // empty: the installed bare tool
     std::filesystem::path out;
-    std::optional<std::filesystem::path> payload;  // raw payload: header is built
+    std::optional<std::filesystem::path> payload;  // payload file: header is built
+    std::optional<PayloadFormat> payloadFormat;    // by content when absent
+    PayloadLayout payloadLayout;                   // --base, --fill (maxSize set by build)
     std::optional<std::filesystem::path> image;    // ready-made firmware image
     ImageHeaderFields header;
     std::vector<DeviceIdEntry> devices;            // in command-line order
@@ -40,8 +48,10 @@ struct BuildOptions {
     bool replace = false;
 };
 
-// Parses the arguments after "build". Throws UsageError.
-BuildOptions parseBuildOptions(const std::vector<std::string>& args);
+// Adds the options of `build` to its subcommand. The function returned
+// gives them, converted and checked, once the command line is parsed;
+// it throws UsageError naming the option that is wrong.
+std::function<BuildOptions()> addBuildOptions(CLI::App& build);
 
 // "VID:PID:RID", each part hexadecimal (optionally 0x-prefixed).
 DeviceIdEntry parseDeviceId(const std::string& text);
