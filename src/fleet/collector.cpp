@@ -163,10 +163,10 @@ struct Collector::Impl {
             failing = false;
             wait = 1000ms;
             tracker.commit(std::move(proposal));
+            after(batch, result);
             stored += uint64_t(result.stored);
             duplicates += uint64_t(result.duplicates);
             rejected += batch.rejected.size();
-            after(batch, result);
             pending.clear();
         }
     }
