@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -48,6 +49,7 @@ struct Collector::Impl {
 
     std::string epoch;
     StoredTracker tracker;
+    std::map<std::pair<std::string, std::string>, StationSummary> summaries;  // by site, station
 
     Impl(CollectorOptions o, Transport& t, Store& s) : options(std::move(o)), transport(t), store(s) {}
 
@@ -93,15 +95,29 @@ struct Collector::Impl {
     }
 
     void after(const StoreBatch& batch, const StoreResult& result) {
-        std::set<std::pair<std::string, std::string>> stations;
+        using Key = std::pair<std::string, std::string>;
+        std::set<Key> stations, touched, loaded;
         for (const AttemptLine& a : batch.attempts) stations.emplace(a.site, a.station);
         for (const auto& [site, station] : stations) publishStored(site, station);
-        if (result.stored == 0) return;
-        for (const auto& [site, station] : stations) {
+        for (size_t i = 0; i < batch.attempts.size() && i < result.added.size(); ++i) {
+            const AttemptLine& a = batch.attempts[i];
+            const Key key(a.site, a.station);
+            if (!result.added[i] || loaded.contains(key)) continue;
+            touched.insert(key);
+            if (const auto it = summaries.find(key); it != summaries.end()) {
+                it->second.add(a);
+                continue;
+            }
+            loaded.insert(key);  // the first of this station: the store holds the batch already
             try {
-                transport.publish({stationTopic(site, station, "summary"), summaryMessage(store, site, station), 1, true});
+                summaries.emplace(key, StationSummary::load(store, a.site, a.station));
             } catch (const std::exception& e) {
-                warning("collector: the summary of " + site + "/" + station + " cannot be read from the store: " + e.what());
+                warning("collector: the summary of " + a.site + "/" + a.station + " cannot be read from the store: " + e.what());
+            }
+        }
+        for (const Key& key : touched) {
+            if (const auto it = summaries.find(key); it != summaries.end()) {
+                transport.publish({stationTopic(key.first, key.second, "summary"), it->second.message(), 1, true});
             }
         }
     }

@@ -138,11 +138,9 @@ public:
         db_->exec(db_->dialect().begin);
         try {
             for (const AttemptLine& a : batch.attempts) {
-                if (db_->run(insertAttempt_, values(a, received)) > 0) {
-                    ++result.stored;
-                } else {
-                    ++result.duplicates;
-                }
+                const bool added = db_->run(insertAttempt_, values(a, received)) > 0;
+                result.added.push_back(added);
+                ++(added ? result.stored : result.duplicates);
             }
             for (const RejectedMessage& r : batch.rejected) {
                 db_->run("INSERT INTO rejected (topic, payload, reason, received) VALUES (?, ?, ?, ?)",

@@ -12,6 +12,7 @@
 
 #include "fleet/collector.h"
 #include "fleet/stored_positions.h"
+#include "fleet/summary.h"
 #include "fleet/topics.h"
 #include "support/test_packages.h"
 
@@ -180,7 +181,7 @@ TEST_F(CollectorTest, EveryKindOfBadInputIsCountedAndKept) {
     }
 }
 
-TEST_F(CollectorTest, SummaryHoldsTheStationsDayAndItsLastTwentyNewestFirst) {
+TEST_F(CollectorTest, SummaryHoldsTheStationsDayAndItsLastTwentyNewestFirstAsTheStoreSays) {
     Running c(store);
     c.deliver(line(10, "r.csv", "2026-12-08T23:59", "failed"));  // the day before: not today's
     for (uint64_t i = 1; i <= 25; ++i) {
@@ -188,7 +189,9 @@ TEST_F(CollectorTest, SummaryHoldsTheStationsDayAndItsLastTwentyNewestFirst) {
         c.deliver(line(10 + 10 * i, "r.csv", start, i % 5 == 0 ? "failed" : "passed"));
     }
     ASSERT_TRUE(waitFor([&] { return c.collector.figures().stored == 26; }));
-    const json s = json::parse(c.transport.last("iap/v1/s1/st1/summary").value_or("null"));
+    const std::string published = c.transport.last("iap/v1/s1/st1/summary").value_or("null");
+    EXPECT_EQ(published, StationSummary::load(store, "s1", "st1").message()) << "kept up to date as the store would say";
+    const json s = json::parse(published);
     EXPECT_EQ(s["day"], "2026-12-09");
     EXPECT_EQ(s["passed"], 20);
     EXPECT_EQ(s["failed"], 5);
