@@ -29,7 +29,9 @@ struct Inbound {
     size_t size = 0;  // the payload's own size
 };
 
-constexpr size_t kInboxMessages = 4096;  // waiting in memory at most; then the broker keeps them
+// Waiting in memory at most; beyond it the transport's thread waits and the broker keeps them.
+constexpr size_t kInboxMessages = 4096;
+constexpr size_t kInboxBytes = 16u << 20;
 constexpr auto kTurn = 200ms;
 constexpr auto kMaxBackoff = 10s;
 
@@ -43,6 +45,7 @@ struct Collector::Impl {
     std::mutex mutex;
     std::condition_variable work, room;
     std::deque<Inbound> inbox;
+    size_t inboxBytes = 0;
     bool stopping = false, republish = false;
 
     std::atomic<uint64_t> stored{0}, duplicates{0}, rejected{0};
@@ -56,8 +59,9 @@ struct Collector::Impl {
     void receive(const Message& m) {
         Inbound in{m.topic, m.payload.substr(0, kMaxAttemptPayload), m.payload.size()};
         std::unique_lock lock(mutex);
-        room.wait(lock, [&] { return stopping || inbox.size() < kInboxMessages; });
+        room.wait(lock, [&] { return stopping || inbox.empty() || (inbox.size() < kInboxMessages && inboxBytes < kInboxBytes); });
         if (stopping) return;  // not stored: its shipper sends it again from the stored position
+        inboxBytes += in.topic.size() + in.payload.size();
         inbox.push_back(std::move(in));
         work.notify_one();
     }
@@ -150,6 +154,7 @@ struct Collector::Impl {
                 if (pending.empty() && !inbox.empty()) {
                     const size_t n = std::min(inbox.size(), std::max<size_t>(options.batch, 1));
                     pending.assign(std::make_move_iterator(inbox.begin()), std::make_move_iterator(inbox.begin() + long(n)));
+                    for (const Inbound& m : pending) inboxBytes -= m.topic.size() + m.payload.size();
                     inbox.erase(inbox.begin(), inbox.begin() + long(n));
                     room.notify_all();
                     batch = {};
