@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -28,7 +29,9 @@ struct Inbound {
     size_t size = 0;  // the payload's own size
 };
 
-constexpr size_t kInboxMessages = 4096;  // waiting in memory at most; then the broker keeps them
+// Waiting in memory at most; beyond it the transport's thread waits and the broker keeps them.
+constexpr size_t kInboxMessages = 4096;
+constexpr size_t kInboxBytes = 16u << 20;
 constexpr auto kTurn = 200ms;
 constexpr auto kMaxBackoff = 10s;
 
@@ -42,20 +45,23 @@ struct Collector::Impl {
     std::mutex mutex;
     std::condition_variable work, room;
     std::deque<Inbound> inbox;
+    size_t inboxBytes = 0;
     bool stopping = false, republish = false;
 
     std::atomic<uint64_t> stored{0}, duplicates{0}, rejected{0};
 
     std::string epoch;
     StoredTracker tracker;
+    std::map<std::pair<std::string, std::string>, StationSummary> summaries;  // by site, station
 
     Impl(CollectorOptions o, Transport& t, Store& s) : options(std::move(o)), transport(t), store(s) {}
 
     void receive(const Message& m) {
         Inbound in{m.topic, m.payload.substr(0, kMaxAttemptPayload), m.payload.size()};
         std::unique_lock lock(mutex);
-        room.wait(lock, [&] { return stopping || inbox.size() < kInboxMessages; });
+        room.wait(lock, [&] { return stopping || inbox.empty() || (inbox.size() < kInboxMessages && inboxBytes < kInboxBytes); });
         if (stopping) return;  // not stored: its shipper sends it again from the stored position
+        inboxBytes += in.topic.size() + in.payload.size();
         inbox.push_back(std::move(in));
         work.notify_one();
     }
@@ -93,15 +99,29 @@ struct Collector::Impl {
     }
 
     void after(const StoreBatch& batch, const StoreResult& result) {
-        std::set<std::pair<std::string, std::string>> stations;
+        using Key = std::pair<std::string, std::string>;
+        std::set<Key> stations, touched, loaded;
         for (const AttemptLine& a : batch.attempts) stations.emplace(a.site, a.station);
         for (const auto& [site, station] : stations) publishStored(site, station);
-        if (result.stored == 0) return;
-        for (const auto& [site, station] : stations) {
+        for (size_t i = 0; i < batch.attempts.size() && i < result.added.size(); ++i) {
+            const AttemptLine& a = batch.attempts[i];
+            const Key key(a.site, a.station);
+            if (!result.added[i] || loaded.contains(key)) continue;
+            touched.insert(key);
+            if (const auto it = summaries.find(key); it != summaries.end()) {
+                it->second.add(a);
+                continue;
+            }
+            loaded.insert(key);  // the first of this station: the store holds the batch already
             try {
-                transport.publish({stationTopic(site, station, "summary"), summaryMessage(store, site, station), 1, true});
+                summaries.emplace(key, StationSummary::load(store, a.site, a.station));
             } catch (const std::exception& e) {
-                warning("collector: the summary of " + site + "/" + station + " cannot be read from the store: " + e.what());
+                warning("collector: the summary of " + a.site + "/" + a.station + " cannot be read from the store: " + e.what());
+            }
+        }
+        for (const Key& key : touched) {
+            if (const auto it = summaries.find(key); it != summaries.end()) {
+                transport.publish({stationTopic(key.first, key.second, "summary"), it->second.message(), 1, true});
             }
         }
     }
@@ -134,6 +154,7 @@ struct Collector::Impl {
                 if (pending.empty() && !inbox.empty()) {
                     const size_t n = std::min(inbox.size(), std::max<size_t>(options.batch, 1));
                     pending.assign(std::make_move_iterator(inbox.begin()), std::make_move_iterator(inbox.begin() + long(n)));
+                    for (const Inbound& m : pending) inboxBytes -= m.topic.size() + m.payload.size();
                     inbox.erase(inbox.begin(), inbox.begin() + long(n));
                     room.notify_all();
                     batch = {};
@@ -163,10 +184,10 @@ struct Collector::Impl {
             failing = false;
             wait = 1000ms;
             tracker.commit(std::move(proposal));
+            after(batch, result);
             stored += uint64_t(result.stored);
             duplicates += uint64_t(result.duplicates);
             rejected += batch.rejected.size();
-            after(batch, result);
             pending.clear();
         }
     }

@@ -26,8 +26,16 @@ namespace {
 constexpr unsigned kByteaOid = 17;
 
 std::string trimmed(const char* message) {
-    std::string s = message ? message : "";
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    // libpq's messages run over lines ("...\n\tThis probably means..."): one line here.
+    std::string s;
+    for (const char* c = message ? message : ""; *c; ++c) {
+        if (*c != '\n' && *c != '\t') {
+            s += *c;
+        } else if (!s.empty() && s.back() != ' ') {
+            s += ' ';
+        }
+    }
+    while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <stdexcept>
+#include <thread>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
@@ -126,7 +127,7 @@ Filter filterFor(const AttemptQuery& q) {
 class SqlStore final : public Store {
 public:
     explicit SqlStore(std::unique_ptr<Engine> engine) : db_(std::move(engine)) {
-        for (const std::string& statement : schema(db_->dialect())) db_->exec(statement);
+        makeSchema();
         std::string marks;
         for (size_t i = 0; i < std::size(kMetaColumns) + kRecordColumns.size(); ++i) marks += i ? ", ?" : "?";
         insertAttempt_ = "INSERT INTO attempts (" + columnList() + ") VALUES (" + marks + ") ON CONFLICT (id) DO NOTHING";
@@ -138,11 +139,9 @@ public:
         db_->exec(db_->dialect().begin);
         try {
             for (const AttemptLine& a : batch.attempts) {
-                if (db_->run(insertAttempt_, values(a, received)) > 0) {
-                    ++result.stored;
-                } else {
-                    ++result.duplicates;
-                }
+                const bool added = db_->run(insertAttempt_, values(a, received)) > 0;
+                result.added.push_back(added);
+                ++(added ? result.stored : result.duplicates);
             }
             for (const RejectedMessage& r : batch.rejected) {
                 db_->run("INSERT INTO rejected (topic, payload, reason, received) VALUES (?, ?, ?, ?)",
@@ -216,6 +215,32 @@ public:
     int64_t rejectedCount() override { return number(db_->query("SELECT COUNT(*) FROM rejected", {}).at(0).at(0)); }
 
 private:
+    // The tables, made in one transaction where they are missing. Two
+    // programs making them at once (a collector and a query on a new
+    // PostgreSQL database) can collide; the one that lost finds them made.
+    void makeSchema() {
+        for (int attempt = 1;; ++attempt) {
+            try {
+                db_->query("SELECT COUNT(*) FROM positions WHERE 1 = 0", {});
+                return;  // made before: positions is made last
+            } catch (const std::runtime_error&) {
+            }
+            try {
+                db_->exec(db_->dialect().begin);
+                for (const std::string& statement : schema(db_->dialect())) db_->exec(statement);
+                db_->exec("COMMIT");
+                return;
+            } catch (const std::runtime_error&) {
+                try {
+                    db_->exec("ROLLBACK");
+                } catch (const std::runtime_error&) {
+                }
+                if (attempt == 3) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+            }
+        }
+    }
+
     static std::vector<Value> values(const AttemptLine& a, const std::string& received) {
         json extra = json::object();
         for (const auto& [name, value] : a.columns) {

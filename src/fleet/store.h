@@ -54,6 +54,7 @@ struct StoreBatch {
 struct StoreResult {
     int stored = 0;      // new attempts
     int duplicates = 0;  // ids stored before: ignored
+    std::vector<bool> added;  // per attempt of the batch: stored now (false: a duplicate)
 };
 
 struct AttemptQuery {

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "fleet/store.h"
 #include "support/test_packages.h"
@@ -182,16 +184,34 @@ TEST_P(StoreTest, Cases) {
     test::TempDir dir;
     const std::string where = pg ? PgCluster::url() : (dir / "fleet.sqlite").string();
     ASSERT_FALSE(where.empty()) << "the PostgreSQL cluster did not start (pg_cluster.sh needs Debian's postgresql)";
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.name);
+    auto empty = [&] {
         if (pg) {
             ASSERT_EQ(std::system(("psql -q '" + where + "' -c 'DROP TABLE IF EXISTS attempts, rejected, positions' 2>/dev/null").c_str()), 0);
         } else {
             std::filesystem::remove(where);
         }
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        empty();
         const std::unique_ptr<Store> store = openStore(where);
         c.check(*store);
     }
+    // A collector and queries opening a new store at once all find the schema.
+    empty();
+    std::vector<std::thread> openers;
+    std::atomic<int> opened{0};
+    for (int i = 0; i < 4; ++i) {
+        openers.emplace_back([&] {
+            try {
+                opened += openStore(where)->attempts({}).empty();
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << e.what();
+            }
+        });
+    }
+    for (std::thread& t : openers) t.join();
+    EXPECT_EQ(opened, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, testing::Values("sqlite", "postgres"));
