@@ -38,6 +38,8 @@ PACKAGES=(
   # the broker, its clients and a PostgreSQL server for the tests
   libmosquitto-dev nlohmann-json3-dev libsqlite3-dev libpq-dev
   mosquitto mosquitto-clients postgresql
+  # the fault table reads the SQLite store with its command line
+  sqlite3
   # command lines (header-only) and package signatures (Ed25519)
   libcli11-dev libsodium-dev openssl
   # firmware files in HEX and S-record made by an independent writer (tests)

@@ -3,13 +3,13 @@
 // confirms by the collector's `stored` positions (or by the broker's PUBACK),
 // keeps each record's confirmed position in its state file, and keeps the
 // retained `status` with its last will.
-// (Header settled; shipper.cpp is not written yet.)
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +24,7 @@ struct ShipperOptions {
     std::vector<std::filesystem::path> records;  // empty: defaultRecords()
     bool confirmByBroker = false;                // --confirm broker
     std::string version;                         // status "version"
-    size_t window = 256;                         // lines in flight at most
+    size_t window = 1024;                        // lines in flight at most
     std::chrono::milliseconds poll{150};         // growth check of the records
     std::chrono::seconds resendAfter{10};        // nothing confirmed while lines are in flight: send again
     std::filesystem::path stateFolder;           // where state files go when a record's folder cannot
@@ -52,6 +52,10 @@ public:
         uint64_t published = 0, confirmed = 0, backlog = 0;
     };
     Figures figures() const;  // thread-safe
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace iap::fleet

@@ -1,8 +1,14 @@
 // The central store of every station's attempts: SQLite (a file path) or
 // PostgreSQL (a postgresql:// URL), one schema for both.
 //   attempts    every record column, site, station, id (primary key), the
-//               record, offset, end, gen and the time received; indexed on
-//               serial, station and start
+//               record, offset, end, gen, first, malformed, raw and the time
+//               received; indexed on serial, (site, station, start) and start.
+//               Each of kRecordColumns is a text column of its own (NULL where
+//               the line's header lacks it); a message's other columns (a
+//               record written by a newer tool) are kept together in `extra`,
+//               a JSON object, and come back as columns when read. A NUL in a
+//               text is kept as U+FFFD (PostgreSQL's text cannot hold it);
+//               raw is kept as bytes.
 //   rejected    messages that could not be stored: topic, raw bytes, reason,
 //               time received
 //   positions   how far each (site, station, record, gen) is stored without
@@ -10,15 +16,22 @@
 // A store is used from one thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fleet/attempt.h"
 
 namespace iap::fleet {
+
+// The upgrade record's columns, in its order.
+inline constexpr std::array<std::string_view, 19> kRecordColumns = {
+    "start", "duration_ms", "procedure", "outcome", "result", "status", "vid", "pid", "bcd_device", "serial",
+    "path", "sw_version", "payload_length", "payload_crc", "tool", "failure", "port", "tool_version", "attempt_id"};
 
 struct RecordKey {
     std::string site, station, record, gen;
@@ -41,11 +54,15 @@ struct StoreBatch {
 struct StoreResult {
     int stored = 0;      // new attempts
     int duplicates = 0;  // ids stored before: ignored
+    std::vector<bool> added;  // per attempt of the batch: stored now (false: a duplicate)
 };
 
 struct AttemptQuery {
     std::optional<std::string> serial, station, site, outcome;
     std::optional<std::string> since;  // compared with the start column (ISO 8601)
+    // 0: every attempt that matches, oldest first (by start, then id); else
+    // only the newest `last` of those with a start, newest first.
+    size_t last = 0;
 };
 
 struct StoredAttempt {
@@ -53,16 +70,19 @@ struct StoredAttempt {
     std::string received;  // ISO 8601
 };
 
+// Passed: outcome "passed"; failed: any other outcome. Malformed lines are
+// no results and count in neither.
 struct YieldRow {
-    std::string site, station, day;  // day: the start column's date
+    std::string site, station, day;  // day: the start column's date (the station's own)
     int passed = 0, failed = 0;
-    std::vector<std::pair<std::string, int>> failures;  // word -> count
+    std::vector<std::pair<std::string, int>> failures;  // word -> count, by word
 };
 
 class Store {
 public:
     virtual ~Store() = default;
-    // Writes the batch in one transaction: all of it or (throwing) none.
+    // Writes the batch in one transaction: all of it or (throwing
+    // std::runtime_error) none. Rejected payloads are kept as bytes.
     virtual StoreResult write(const StoreBatch& batch) = 0;
     virtual std::vector<std::pair<RecordKey, uint64_t>> positions() = 0;
     virtual std::vector<StoredAttempt> attempts(const AttemptQuery& query) = 0;

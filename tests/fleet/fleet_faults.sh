@@ -131,6 +131,7 @@ sc_torn_line() {         # a torn last line, completed later
 }
 sc_garbage() {           # garbage on the attempt topic, between good lines
   broker m; collect m; ship st1 m "$A"; gen "$A" 0 30
+  settle "$A"  # the collector is subscribed before the garbage comes
   local t=iap/v1/s1/st1/attempt p; p=$(cat "$T/m.port")
   for g in 'not json' '{"site":"s1"}' '{"site":"s1","station":"st1","id":5,"offset":"x"}' '[1,2]' ''; do
     mosquitto_pub -p "$p" -q 1 -t "$t" -m "$g"
