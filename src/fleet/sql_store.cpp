@@ -128,6 +128,7 @@ class SqlStore final : public Store {
 public:
     explicit SqlStore(std::unique_ptr<Engine> engine) : db_(std::move(engine)) {
         makeSchema();
+        addRecordColumns();
         std::string marks;
         for (size_t i = 0; i < std::size(kMetaColumns) + kRecordColumns.size(); ++i) marks += i ? ", ?" : "?";
         insertAttempt_ = "INSERT INTO attempts (" + columnList() + ") VALUES (" + marks + ") ON CONFLICT (id) DO NOTHING";
@@ -237,6 +238,18 @@ private:
                 }
                 if (attempt == 3) throw;
                 std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+            }
+        }
+    }
+
+    // A store made before a column joined the record gets it (NULL in the
+    // rows before, which kept it in extra if their lines had it).
+    void addRecordColumns() {
+        for (std::string_view c : kRecordColumns) {
+            try {
+                db_->query("SELECT " + quoted(c) + " FROM attempts WHERE 1 = 0", {});
+            } catch (const std::runtime_error&) {
+                db_->exec("ALTER TABLE attempts ADD COLUMN " + quoted(c) + " TEXT");
             }
         }
     }

@@ -22,6 +22,9 @@ public:
             throw std::runtime_error("the SQLite store " + path + " cannot be opened: " + why);
         }
         sqlite3_busy_timeout(db_, 10000);
+        // "name" is a name only, never a string (as in PostgreSQL): a column that is not there is an error.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
         try {
             exec("PRAGMA journal_mode = WAL");
             exec("PRAGMA synchronous = FULL");

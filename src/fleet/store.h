@@ -8,7 +8,9 @@
 //               record written by a newer tool) are kept together in `extra`,
 //               a JSON object, and come back as columns when read. A NUL in a
 //               text is kept as U+FFFD (PostgreSQL's text cannot hold it);
-//               raw is kept as bytes.
+//               raw is kept as bytes. received is the collector's UTC time,
+//               ISO 8601 with milliseconds. A column added to kRecordColumns
+//               is added to an older store's table when it is opened.
 //   rejected    messages that could not be stored: topic, raw bytes, reason,
 //               time received
 //   positions   how far each (site, station, record, gen) is stored without

@@ -10,6 +10,8 @@
 #include <limits>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "fleet/store.h"
 #include "support/test_packages.h"
 
@@ -223,6 +225,21 @@ TEST(Store, SaysWhatCannotBeOpened) {
                                      std::string("postgresql://nobody@127.0.0.1:1/none"), std::string()}) {
         EXPECT_THROW(openStore(where), std::runtime_error) << where;
     }
+}
+
+TEST(Store, GivesAnOlderStoreTheRecordColumnsItLacks) {
+    test::TempDir dir;
+    const std::string file = (dir / "fleet.sqlite").string();
+    openStore(file)->write({{line("a", "st1", "S1", "passed", "T1")}});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN tool_version", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    AttemptLine b = line("b", "st1", "S2", "passed", "T2");
+    b.columns["tool_version"] = "2.0.0";
+    const std::unique_ptr<Store> store = openStore(file);
+    EXPECT_EQ(store->write({{b}}).stored, 1);
+    EXPECT_EQ(store->attempts({.serial = "S2"}).at(0).line.columns, b.columns);
 }
 
 }  // namespace
