@@ -122,8 +122,8 @@ bool RecordFollower::checkHeader(std::istream& in) {
     // A record begun by an older tool: the lines a newer one appended since
     // carry the later columns too, named as the record names them now.
     const size_t known = std::size(kUpgradeRecordColumns);
-    if (headerFields_ < known && std::equal(columns_.begin(), columns_.end(), kUpgradeRecordColumns)) {
-        columns_.assign(std::begin(kUpgradeRecordColumns), std::end(kUpgradeRecordColumns));
+    if (headerFields_ < known && std::equal(columns_.begin(), columns_.end(), kUpgradeRecordColumns.begin())) {
+        columns_.assign(kUpgradeRecordColumns.begin(), kUpgradeRecordColumns.end());
     }
     return true;
 }

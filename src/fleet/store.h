@@ -27,13 +27,12 @@
 #include <vector>
 
 #include "fleet/attempt.h"
+#include "logging/logging.h"
 
 namespace iap::fleet {
 
-// The upgrade record's columns, in its order.
-inline constexpr std::array<std::string_view, 19> kRecordColumns = {
-    "start", "duration_ms", "procedure", "outcome", "result", "status", "vid", "pid", "bcd_device", "serial",
-    "path", "sw_version", "payload_length", "payload_crc", "tool", "failure", "port", "tool_version", "attempt_id"};
+// The upgrade record's columns, in its order (the record's own list).
+inline constexpr const auto& kRecordColumns = kUpgradeRecordColumns;
 
 struct RecordKey {
     std::string site, station, record, gen;

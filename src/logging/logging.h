@@ -1,10 +1,12 @@
 // The tool's two file loggers on "basic-log.txt".
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <spdlog/spdlog.h>
 
@@ -54,7 +56,7 @@ inline constexpr const char* kUpgradeRecordName = "upgrade-record.csv";
 // The record's columns, in order. New columns are only ever added at the
 // end, so a record begun by an older tool has a header that is a prefix of
 // these, while the lines appended to it since carry them all.
-inline constexpr const char* kUpgradeRecordColumns[] = {
+inline constexpr std::array<std::string_view, 20> kUpgradeRecordColumns = {
     "start", "duration_ms", "procedure", "outcome", "result", "status", "vid", "pid", "bcd_device", "serial",
     "path", "sw_version", "payload_length", "payload_crc", "tool", "failure", "port", "tool_version",
     "attempt_id", "signer"};

@@ -82,7 +82,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point time) {
 
 std::string recordHeader() {
     std::string header;
-    for (const char* column : kUpgradeRecordColumns) {
+    for (std::string_view column : kUpgradeRecordColumns) {
         if (!header.empty()) header += ',';
         header += column;
     }
