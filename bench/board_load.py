@@ -11,7 +11,7 @@ trend and the longest main-thread tasks of the page's renderer, read from
 DevTools' performance log (goal: every task under 50 ms).
 
   /usr/bin/python3 bench/board_load.py [--build build/release] [--seconds 30]
-(needs the targets fleet_board and iap_broker_config_tool of a build with the tests)"""
+(needs the targets fleet_board and usb-iap-fleet of a build with the tests)"""
 import argparse, json, multiprocessing, os, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'web'))
@@ -86,7 +86,7 @@ def main():
     a.add_argument('--no-trace', action='store_true', help='without the DevTools trace (its own cost)')
     a.add_argument('--screenshot', help='a PNG of the page under load')
     o = a.parse_args()
-    opts = argparse.Namespace(config_tool=os.path.join(o.build, 'tests/web/iap_broker_config_tool'),
+    opts = argparse.Namespace(fleet=os.path.join(o.build, 'tools/fleet/usb-iap-fleet'),
                               board=os.path.abspath(os.path.join(o.build, 'web/board')), out=None)
     stations = ['st%02d' % i for i in range(1, o.stations + 1)]
     h.USERS.update({st: st + '-pw' for st in stations})

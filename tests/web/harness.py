@@ -19,7 +19,7 @@ FAIL_TEXT = 'Upgrade error, please try again.\nError code: 0xE2'
 
 def args():
     p = argparse.ArgumentParser()
-    for a in ('--config-tool', '--board', '--out'):
+    for a in ('--fleet', '--board', '--out'):
         p.add_argument(a, required=True)
     return p.parse_args()
 
@@ -43,8 +43,7 @@ class Broker:
     def __init__(self, opts, tmp, tls=None):
         self.tmp, self.mqtt, self.ws = tmp, free_port(), free_port()
         self.folder = os.path.join(tmp, 'broker')
-        # `usb-iap-fleet broker-config --write` with these options replaces the tool
-        cmd = [opts.config_tool, '--site', SITE, '--folder', self.folder, '--board-dir', opts.board,
+        cmd = [opts.fleet, 'broker-config', '--write', '--site', SITE, '--folder', self.folder, '--board-dir', opts.board,
                '--persistence', os.path.join(tmp, 'db'), '--mqtt-port', str(self.mqtt),
                '--ws-port', str(self.ws), '--run-as', getpass.getuser(), '--bind', '127.0.0.1']
         if tls:

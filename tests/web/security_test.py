@@ -82,7 +82,7 @@ def main():
         if stored != [h.topic('st1', 'stored')]:
             failures.append('st1 reads the stored positions %s' % stored)
         # a value that would end its line in the configuration is refused
-        bad = subprocess.run([opts.config_tool, '--site', S, '--folder', tmp + '/x', '--persistence', tmp,
+        bad = subprocess.run([opts.fleet, 'broker-config', '--write', '--site', S, '--folder', tmp + '/x', '--persistence', tmp,
                               '--board-dir', '/srv\nallow_anonymous true'], capture_output=True, text=True)
         if bad.returncode != 2 or 'control character' not in bad.stderr:
             failures.append('a path with a line break was taken')

@@ -31,5 +31,6 @@ struct BrokerArgs {
 Runner addShipCommand(CLI::App& app);
 Runner addCollectCommand(CLI::App& app);
 Runner addQueryCommand(CLI::App& app);
+Runner addBrokerConfigCommand(CLI::App& app);
 
 }  // namespace iap::fleet_cli

@@ -79,6 +79,7 @@ int runFleetTool(const std::vector<std::string>& args, CliIo& io) {
     add("ship", "on each station: follows the upgrade records and ships each line once", &addShipCommand);
     add("collect", "at the centre: stores every station's lines, each exactly once", &addCollectCommand);
     add("query", "lists the stored attempts, or the yield per station and day", &addQueryCommand);
+    add("broker-config", "a factory's Mosquitto configuration and ACL, printed or written", &addBrokerConfigCommand);
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
         app.parse(reversed);
