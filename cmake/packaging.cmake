@@ -2,15 +2,15 @@
 # (scripts/release.sh runs both; the Windows zip is made there from the
 # Windows build's install).
 #
-#   Linux:   bin/usb-iap-pack, bin/usb-iap-flash
+#   Linux:   bin/usb-iap-pack, bin/usb-iap-flash, bin/usb-iap-fleet
 #            lib/usb-iap-tools/usb-iap-tool    the bare tool products are made from
-#            share/man/man1/usb-iap-pack.1.gz, usb-iap-flash.1.gz
+#            share/man/man1/usb-iap-pack.1.gz, usb-iap-flash.1.gz, usb-iap-fleet.1.gz
 #            share/doc/usb-iap-tools/README.md, copyright, changelog.gz
-#   Windows: bin/usb-iap-tool.exe, usb-iap-pack.exe, usb-iap-flash.exe
+#   Windows: bin/usb-iap-tool.exe, usb-iap-pack.exe, usb-iap-flash.exe, usb-iap-fleet.exe
 if(TARGET usb-iap-tool)
   install(TARGETS usb-iap-tool DESTINATION ${IAP_TOOL_INSTALL_DIR})
 endif()
-install(TARGETS usb-iap-pack usb-iap-flash)
+install(TARGETS usb-iap-pack usb-iap-flash usb-iap-fleet)
 if(IAP_WIN32 OR IAP_FUZZ)
   return()
 endif()
@@ -20,7 +20,7 @@ endif()
 set(_pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(_out ${CMAKE_BINARY_DIR}/packaging)
 set(_compressed "")
-foreach(page usb-iap-pack usb-iap-flash)
+foreach(page usb-iap-pack usb-iap-flash usb-iap-fleet)
   configure_file(${_pkg}/${page}.1.in ${_out}/${page}.1 @ONLY)
   list(APPEND _compressed ${page}.1)
 endforeach()
@@ -35,12 +35,13 @@ foreach(file IN LISTS _compressed)
   list(APPEND _gz ${_out}/${file}.gz)
 endforeach()
 add_custom_target(iap_package_docs ALL DEPENDS ${_gz})
-install(FILES ${_out}/usb-iap-pack.1.gz ${_out}/usb-iap-flash.1.gz DESTINATION share/man/man1)
+install(FILES ${_out}/usb-iap-pack.1.gz ${_out}/usb-iap-flash.1.gz ${_out}/usb-iap-fleet.1.gz
+        DESTINATION share/man/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${_pkg}/copyright ${_out}/changelog.gz
         DESTINATION share/doc/usb-iap-tools)
 
 # The Debian package: usb-iap-tools_<version>_amd64.deb. Depends comes from
-# dpkg-shlibdeps on the three programs, so that installing the package brings
+# dpkg-shlibdeps on the programs, so that installing the package brings
 # every library a product tool needs. Built with SOURCE_DATE_EPOCH set, CPack
 # gives every file that time and the package the same bytes each time.
 set(IAP_PACKAGE_MAINTAINER "USB IAP tool maintainers <maintainers@users.noreply.c-seed-b8dcdb98.example>"
@@ -70,5 +71,7 @@ product tool: a window whose START button upgrades the device, one after
 another on a production line.
 usb-iap-flash upgrades from a terminal or a script with the same product
 tool file, many devices at once, with JSON output and a production-line
-mode.")
+mode.
+usb-iap-fleet gathers every station's upgrade record through an MQTT broker
+into one SQLite or PostgreSQL store, each line exactly once.")
 include(CPack)

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Makes the release packages of the checked-out commit into dist/:
 #
-#   usb-iap-tools_<version>_amd64.deb   Debian 12: usb-iap-pack and usb-iap-flash
+#   usb-iap-tools_<version>_amd64.deb   Debian 12: usb-iap-pack, usb-iap-flash, usb-iap-fleet
 #                                       in /usr/bin, the bare tool in
 #                                       /usr/lib/usb-iap-tools, man pages, README
 #   usb-iap-tools-<version>-win64.zip   Windows: usb-iap-tool.exe (bare),
-#                                       usb-iap-pack.exe, usb-iap-flash.exe,
+#                                       usb-iap-pack.exe, usb-iap-flash.exe, usb-iap-fleet.exe,
 #                                       README.txt, COPYRIGHT.txt
 #   SHA256SUMS                          of the two
 #
@@ -26,7 +26,7 @@ LINUX=${IAP_RELEASE_LINUX_BUILD:-build/pkg-linux}
 WIN=${IAP_RELEASE_WIN_BUILD:-build/pkg-win}
 DIST=${IAP_DIST:-dist}
 JOBS=${JOBS:-2}
-SHIPPED=(usb-iap-tool usb-iap-pack usb-iap-flash)
+SHIPPED=(usb-iap-tool usb-iap-pack usb-iap-flash usb-iap-fleet)
 
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C

@@ -57,10 +57,11 @@ packages >"$WORK/before.txt"
 check "usb-iap-tools is not installed before the test" eval '! grep -q "^usb-iap-tools:" "$WORK/before.txt"'
 check "apt-get install ./$(basename "$DEB")" "${APT[@]}" install "$WORK/$(basename "$DEB")"
 INSTALLED=$(packages | comm -13 "$WORK/before.txt" - | tr '\n' ' ')
-for p in pack flash; do
+for p in pack flash fleet; do
   check "usb-iap-$p --version" same_text "$(/usr/bin/usb-iap-$p --version)" "usb-iap-$p $VERSION"
 done
-check "man pages installed" test -f /usr/share/man/man1/usb-iap-pack.1.gz -a -f /usr/share/man/man1/usb-iap-flash.1.gz
+check "man pages installed" test -f /usr/share/man/man1/usb-iap-pack.1.gz -a -f /usr/share/man/man1/usb-iap-flash.1.gz \
+  -a -f /usr/share/man/man1/usb-iap-fleet.1.gz
 check "usb-iap-pack build without --exe (the installed tool)" env -C "$WORK" /usr/bin/usb-iap-pack build \
   --out product-tool --payload firmware.bin --item PRODUCT --device 1234:5678:01 --device 1234:5679:01
 check "inspect: the product tool's version" tool_version /usr/bin/usb-iap-pack "$WORK/product-tool"
@@ -80,7 +81,7 @@ check "purged: no trace of usb-iap-tools" eval '! dpkg-query -W usb-iap-tools &&
 # --- the Windows zip
 unzip -q "$ZIP" -d "$WORK/zip"
 check "zip contents" same_text "$(unzip -Z1 "$ZIP" | tr '\n' ' ')" \
-  "COPYRIGHT.txt README.txt usb-iap-flash.exe usb-iap-pack.exe usb-iap-tool.exe "
+  "COPYRIGHT.txt README.txt usb-iap-flash.exe usb-iap-fleet.exe usb-iap-pack.exe usb-iap-tool.exe "
 EXES=("$WORK"/zip/*.exe)
 check "the .exe files import only system DLLs" cmake -DOBJDUMP=x86_64-w64-mingw32-objdump \
   "-DEXES=$(IFS=';'; echo "${EXES[*]}")" -P tests/win/check_imports.cmake

@@ -4,7 +4,8 @@ cmake_minimum_required(VERSION 3.25)
 # libwinpthread-1.dll), i.e. when the static runtime linking is lost.
 #   cmake -DOBJDUMP=... -DEXES="a.exe;b.exe" -P check_imports.cmake
 # What the programs import today; a new system DLL is added here on purpose.
-set(system_dlls kernel32.dll user32.dll gdi32.dll opengl32.dll msvcrt.dll dwmapi.dll hid.dll setupapi.dll cfgmgr32.dll shell32.dll ole32.dll)
+set(system_dlls kernel32.dll user32.dll gdi32.dll opengl32.dll msvcrt.dll dwmapi.dll hid.dll setupapi.dll cfgmgr32.dll shell32.dll ole32.dll
+  advapi32.dll ws2_32.dll)
 foreach(exe IN LISTS EXES)
   execute_process(COMMAND ${OBJDUMP} -p ${exe} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)

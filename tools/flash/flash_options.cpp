@@ -46,6 +46,10 @@ struct Parser {
 
     Parser() {
         app.footer(kFooter);
+        // Options are "--name" on every system: CLI11 would otherwise take any word
+        // beginning with '/' on Windows (a path as Wine or MSYS gives it) for an
+        // option of its own.
+        app.allow_windows_style_options(false);
         app.set_version_flag("--version", "usb-iap-flash " + std::string(toolVersion()), "the version of usb-iap-flash");
         app.require_subcommand(0, 1);
         CLI::App* list = command("list", "every attached device that matches the package: path, USB port, VID:PID,\n"

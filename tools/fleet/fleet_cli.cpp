@@ -69,7 +69,11 @@ int runFleetTool(const std::vector<std::string>& args, CliIo& io) {
     });
     CLI::App app("usb-iap-fleet: every station's upgrade record gathered through an MQTT broker into one store",
                  "usb-iap-fleet");
-    app.set_version_flag("--version", std::string(toolVersion()));
+    app.set_version_flag("--version", "usb-iap-fleet " + std::string(toolVersion()), "the version of usb-iap-fleet");
+    // Options are "--name" on every system: CLI11 would otherwise take any word
+    // beginning with '/' on Windows (a path as Wine or MSYS gives it) for an
+    // option of its own.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, Runner>> commands;
     auto add = [&](const char* name, const char* what, Runner (*fn)(CLI::App&)) {

@@ -45,6 +45,10 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     CLI::App app("Makes, inspects and skins the tool of a product for USB IAP firmware upgrades.",
                  "usb-iap-pack");
     app.set_help_flag("-h,--help", "print this help; after a command, that command's options");
+    // Options are "--name" on every system: CLI11 would otherwise take any word
+    // beginning with '/' on Windows (a path as Wine or MSYS gives it) for an
+    // option of its own.
+    app.allow_windows_style_options(false);
     app.require_subcommand(0, 1);
     bool version = false;
     app.add_flag("--version", version, "print the version of usb-iap-pack");
