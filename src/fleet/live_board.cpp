@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "fleet/topics.h"
+#include "fleet/utc_time.h"
 
 namespace iap::fleet {
 namespace {
@@ -13,21 +14,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 Json orNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
-
-// "2026-12-09T22:02:06.123Z"
-std::string utcTime(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const auto ms = floor<milliseconds>(time);
-    const auto day = floor<days>(ms);
-    const year_month_day date{day};
-    const hh_mm_ss<milliseconds> clock{ms - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
-    return text;
-}
 
 std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 

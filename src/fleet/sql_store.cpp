@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fleet/sql_engine.h"
+#include "fleet/utc_time.h"
 
 namespace iap::fleet {
 namespace sql {
@@ -84,22 +85,6 @@ int64_t integer(uint64_t v) {
     return static_cast<int64_t>(v);
 }
 
-std::string nowUtc() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &t);
-#else
-    gmtime_r(&t, &utc);
-#endif
-    char out[40];
-    const size_t n = std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(out + n, sizeof out - n, ".%03dZ", static_cast<int>(ms));
-    return out;
-}
-
 int64_t number(const std::optional<std::string>& s) { return s ? std::stoll(*s) : 0; }
 
 // A WHERE clause and its parameters for a query's filters.
@@ -135,7 +120,7 @@ public:
     }
 
     StoreResult write(const StoreBatch& batch) override {
-        const std::string received = nowUtc();
+        const std::string received = utcTime();
         StoreResult result;
         db_->exec(db_->dialect().begin);
         try {
