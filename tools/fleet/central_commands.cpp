@@ -33,11 +33,7 @@ Runner addCollectCommand(CLI::App& app) {
         const std::unique_ptr<fleet::Store> store = fleet::openStore(a->db);
         const std::unique_ptr<fleet::Transport> transport = fleet::makeMqttTransport();
         fleet::Collector collector(std::move(o), *transport, *store);
-        io.stop.set([&collector] { collector.stop(); });
-        struct Unset {
-            StopHub& hub;
-            ~Unset() { hub.clear(); }
-        } unset{io.stop};
+        const auto stopScope = io.stop.scoped([&collector] { collector.stop(); });
         collector.run();
         const fleet::Collector::Figures f = collector.figures();
         io.err << "usb-iap-fleet collect: stopped; " << f.stored << " attempts stored, " << f.duplicates

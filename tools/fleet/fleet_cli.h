@@ -22,6 +22,15 @@ public:
     // Calls stop at once when a request came before.
     void set(std::function<void()> stop);
     void clear() { set(nullptr); }
+    // set for as long as the scope lives, then clear.
+    struct Scope {
+        StopHub& hub;
+        ~Scope() { hub.clear(); }
+    };
+    [[nodiscard]] Scope scoped(std::function<void()> stop) {
+        set(std::move(stop));
+        return Scope{*this};
+    }
 
 private:
     std::mutex mutex_;

@@ -45,11 +45,7 @@ Runner addShipCommand(CLI::App& app) {
         o.stateFolder = a->stateDir;
         const std::unique_ptr<fleet::Transport> transport = fleet::makeMqttTransport();
         fleet::Shipper shipper(std::move(o), *transport);
-        io.stop.set([&shipper] { shipper.stop(); });
-        struct Unset {
-            StopHub& hub;
-            ~Unset() { hub.clear(); }
-        } unset{io.stop};
+        const auto stopScope = io.stop.scoped([&shipper] { shipper.stop(); });
         shipper.run();
         const fleet::Shipper::Figures f = shipper.figures();
         io.err << "usb-iap-fleet ship: stopped; " << f.published << " lines published, " << f.confirmed
