@@ -74,6 +74,12 @@ int runFleetTool(const std::vector<std::string>& args, CliIo& io) {
     // beginning with '/' on Windows (a path as Wine or MSYS gives it) for an
     // option of its own.
     app.allow_windows_style_options(false);
+    // A service reads its options from a file: an INI file with a section per
+    // command ([ship], [collect]), one option per line without its "--"
+    // ("broker = mqtt://host:1883"; a value with spaces in double quotes).
+    // A name the command does not take is an error, not ignored.
+    app.set_config("--config", "", "a file of options, one per line, in a section per command ([ship], [collect])");
+    app.allow_config_extras(CLI::config_extras_mode::error);
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, Runner>> commands;
     auto add = [&](const char* name, const char* what, Runner (*fn)(CLI::App&)) {
