@@ -5,7 +5,9 @@
 #   Linux:   bin/usb-iap-pack, bin/usb-iap-flash, bin/usb-iap-fleet
 #            lib/usb-iap-tools/usb-iap-tool    the bare tool products are made from
 #            share/man/man1/usb-iap-pack.1.gz, usb-iap-flash.1.gz, usb-iap-fleet.1.gz
-#            share/doc/usb-iap-tools/README.md, copyright, changelog.gz
+#            share/doc/usb-iap-tools/README.md, copyright, changelog.gz, examples/fleet.conf
+#            share/usb-iap-tools/fleet/  the fleet board's page (with IAP_BOARD)
+#            lib/systemd/system/usb-iap-fleet-ship.service, usb-iap-fleet-collect.service
 #   Windows: bin/usb-iap-tool.exe, usb-iap-pack.exe, usb-iap-flash.exe, usb-iap-fleet.exe
 if(TARGET usb-iap-tool)
   install(TARGETS usb-iap-tool DESTINATION ${IAP_TOOL_INSTALL_DIR})
@@ -39,6 +41,15 @@ install(FILES ${_out}/usb-iap-pack.1.gz ${_out}/usb-iap-flash.1.gz ${_out}/usb-i
         DESTINATION share/man/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${_pkg}/copyright ${_out}/changelog.gz
         DESTINATION share/doc/usb-iap-tools)
+install(FILES ${_pkg}/fleet.conf DESTINATION share/doc/usb-iap-tools/examples)
+# The fleet's services (fleet.conf in /etc/usb-iap-tools), run as the user the
+# package's postinst makes.
+install(FILES ${_pkg}/usb-iap-fleet-ship.service ${_pkg}/usb-iap-fleet-collect.service
+        DESTINATION lib/systemd/system)
+# The fleet board's page (a build with IAP_BOARD), for a broker's http_dir.
+if(TARGET fleet_board)
+  install(DIRECTORY ${IAP_BOARD_DIR}/ DESTINATION share/usb-iap-tools/fleet)
+endif()
 
 # The Debian package: usb-iap-tools_<version>_amd64.deb. Depends comes from
 # dpkg-shlibdeps on the programs, so that installing the package brings
@@ -59,6 +70,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${IAP_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)  # postinst; added to the libraries' list
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_pkg}/debian/postinst ${_pkg}/debian/postrm)
 # SimHei's stand-in for the window's Chinese texts (fontconfig's match).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-wqy-microhei)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

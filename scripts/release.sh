@@ -3,10 +3,11 @@
 #
 #   usb-iap-tools_<version>_amd64.deb   Debian 12: usb-iap-pack, usb-iap-flash, usb-iap-fleet
 #                                       in /usr/bin, the bare tool in
-#                                       /usr/lib/usb-iap-tools, man pages, README
+#                                       /usr/lib/usb-iap-tools, man pages, README,
+#                                       the fleet board's page and services
 #   usb-iap-tools-<version>-win64.zip   Windows: usb-iap-tool.exe (bare),
 #                                       usb-iap-pack.exe, usb-iap-flash.exe, usb-iap-fleet.exe,
-#                                       README.txt, COPYRIGHT.txt
+#                                       README.txt, COPYRIGHT.txt, fleet.conf
 #   SHA256SUMS                          of the two
 #
 # The same commit gives the same bytes, in any folder: SOURCE_DATE_EPOCH is
@@ -35,8 +36,9 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
 fi
 
 echo "== Linux programs ($LINUX)"
-cmake --no-warn-unused-cli -S . -B "$LINUX" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON >/dev/null
-cmake --build "$LINUX" -j"$JOBS" --target "${SHIPPED[@]}" iap_package_docs
+cmake --no-warn-unused-cli -S . -B "$LINUX" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIAP_PACKAGE_BUILD=ON \
+  -DIAP_BOARD=ON >/dev/null
+cmake --build "$LINUX" -j"$JOBS" --target "${SHIPPED[@]}" iap_package_docs fleet_board
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$LINUX/CMakeCache.txt")
 [ -n "$VERSION" ] || { echo "release: no project version in $LINUX/CMakeCache.txt" >&2; exit 1; }
 changelog=$(sed -n '1s/^usb-iap-tools (\([^)]*\)).*/\1/p' packaging/changelog)
@@ -79,7 +81,8 @@ done
 # Text files for Notepad: CR LF.
 sed 's/$/\r/' README.md >"$STAGE/zip/README.txt"
 sed 's/$/\r/' packaging/copyright >"$STAGE/zip/COPYRIGHT.txt"
-chmod 0644 "$STAGE/zip/README.txt" "$STAGE/zip/COPYRIGHT.txt"
+sed 's/$/\r/' packaging/fleet.conf >"$STAGE/zip/fleet.conf"   # the service's options, an example
+chmod 0644 "$STAGE/zip/README.txt" "$STAGE/zip/COPYRIGHT.txt" "$STAGE/zip/fleet.conf"
 touch -d "@$SOURCE_DATE_EPOCH" "$STAGE/zip/"*
 # -X: no extra fields (owner, extended times); names in byte order.
 (cd "$STAGE/zip" && ls | sort | zip -X -9 -q -@ "$DIST/$ZIP")

@@ -62,6 +62,16 @@ for p in pack flash fleet; do
 done
 check "man pages installed" test -f /usr/share/man/man1/usb-iap-pack.1.gz -a -f /usr/share/man/man1/usb-iap-flash.1.gz \
   -a -f /usr/share/man/man1/usb-iap-fleet.1.gz
+check "the board's page in /usr/share/usb-iap-tools/fleet" test -s /usr/share/usb-iap-tools/fleet/index.html \
+  -a -s /usr/share/usb-iap-tools/fleet/mqtt.min.js
+check "the fleet services' units" systemd-analyze verify /usr/lib/systemd/system/usb-iap-fleet-ship.service \
+  /usr/lib/systemd/system/usb-iap-fleet-collect.service
+check "the services' user, made by postinst" bash -c 'getent passwd usb-iap-fleet | grep -q :/var/lib/usb-iap-fleet:'
+# The example's options, as the ship service reads them, parse: it runs,
+# waiting for a broker that is not there, until stopped (timeout: 124).
+check "usb-iap-fleet --config examples/fleet.conf ship" bash -c 'sed "s|^broker = .*|broker = mqtt://127.0.0.1:1|;/password-file/d;/^user/d" \
+    /usr/share/doc/usb-iap-tools/examples/fleet.conf >"$1/fleet.conf"
+  timeout 3 /usr/bin/usb-iap-fleet --config "$1/fleet.conf" ship; rc=$?; echo "exit code $rc"; [ $rc -eq 124 ]' - "$WORK"
 check "usb-iap-pack build without --exe (the installed tool)" env -C "$WORK" /usr/bin/usb-iap-pack build \
   --out product-tool --payload firmware.bin --item PRODUCT --device 1234:5678:01 --device 1234:5679:01
 check "inspect: the product tool's version" tool_version /usr/bin/usb-iap-pack "$WORK/product-tool"
@@ -81,7 +91,7 @@ check "purged: no trace of usb-iap-tools" eval '! dpkg-query -W usb-iap-tools &&
 # --- the Windows zip
 unzip -q "$ZIP" -d "$WORK/zip"
 check "zip contents" same_text "$(unzip -Z1 "$ZIP" | tr '\n' ' ')" \
-  "COPYRIGHT.txt README.txt usb-iap-flash.exe usb-iap-fleet.exe usb-iap-pack.exe usb-iap-tool.exe "
+  "COPYRIGHT.txt README.txt fleet.conf usb-iap-flash.exe usb-iap-fleet.exe usb-iap-pack.exe usb-iap-tool.exe "
 EXES=("$WORK"/zip/*.exe)
 check "the .exe files import only system DLLs" cmake -DOBJDUMP=x86_64-w64-mingw32-objdump \
   "-DEXES=$(IFS=';'; echo "${EXES[*]}")" -P tests/win/check_imports.cmake
