@@ -11,8 +11,11 @@
            being in the store (its start column against the store's received
            time), p50 and p99
   memory   the shipper's RSS with 1,000,000 unconfirmed lines against none
+  station  with --flash-bench IAP_FLASH_BENCH, in the same run: the station
+           at a USB host's limit, 127 devices against one, and its CPU share
 
-usage: fleet_bench.py USB_IAP_FLEET IAP_FLEET_PUBLISH_BENCH [--lines N] [--backlog N] [--seconds S]
+usage: fleet_bench.py USB_IAP_FLEET IAP_FLEET_PUBLISH_BENCH [--flash-bench IAP_FLASH_BENCH]
+                      [--lines N] [--backlog N] [--seconds S]
 """
 import argparse
 import datetime
@@ -88,6 +91,7 @@ def main():
     ap.add_argument("--lines", type=int, default=100_000)
     ap.add_argument("--backlog", type=int, default=1_000_000)
     ap.add_argument("--seconds", type=float, default=20, help="how long the 32 devices run")
+    ap.add_argument("--flash-bench", help="iap_flash_bench, for the station's figures at 127 devices")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix="iap-fleet-bench.")
     procs = []
@@ -198,6 +202,10 @@ def main():
 
         idle_rss, idle_peak = shipper_rss("none", 0)
         full_rss, full_peak = shipper_rss("backlog", a.backlog)
+        station = []
+        if a.flash_bench:
+            out = subprocess.run([a.flash_bench], capture_output=True, text=True).stdout.splitlines()
+            station = [l for l in out if "127" in l] or ["iap_flash_bench printed no 127-device figures"]
 
         print(f"broker limit   {broker_rate:10.0f} messages/s   (a client that only publishes, QoS 1, {a.lines} messages acknowledged)")
         print(f"shipper alone  {alone_rate:10.0f} lines/s      ({a.lines} lines, --confirm broker, no collector)")
@@ -206,6 +214,8 @@ def main():
         print(f"memory         RSS {idle_rss / 1024:.1f} MB with no backlog, {full_rss / 1024:.1f} MB with {a.backlog} "
               f"unconfirmed lines: {(full_rss - idle_rss) / 1024:+.1f} MB (peaks {idle_peak / 1024:.1f} and "
               f"{full_peak / 1024:.1f} MB; goal within 5 MB)")
+        for line in station:
+            print(f"station        {line}")
     finally:
         for p in procs:
             if p.poll() is None:
