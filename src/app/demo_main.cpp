@@ -7,26 +7,19 @@
 //                        (default: in their application, so "ToBoot" first)
 //   IAP_DEMO_LATENCY_US  delay of each device answer (default 1500)
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "app/process_entry.h"
 #include "app/shell.h"
+#include "sim/demo_env.h"
 #include "sim/sim_bus.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-long envNumber(const char* name, long fallback, long lo, long hi) {
-    const char* value = std::getenv(name);
-    if (!value || !*value) return fallback;
-    char* end = nullptr;
-    long n = std::strtol(value, &end, 10);
-    if (*end != '\0' || n < lo || n > hi) return fallback;
-    return n;
-}
+using iap::sim::envNumber;
 
 struct DemoLine {
     iap::sim::SimBus* bus = nullptr;

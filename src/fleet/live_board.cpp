@@ -105,6 +105,8 @@ void LiveBoard::start(const LineState& line) {
     ConnectOptions connect;
     connect.broker = options_.broker;
     connect.clientId = options_.clientId;
+    connect.user = options_.user;
+    connect.password = options_.password;
     connect.will = Will{stationTopic(options_.site, options_.station, "line"), "{\"online\":false}", 1, true};
     post(line);
     TransportEvents events;

@@ -79,6 +79,7 @@ struct LiveBoardOptions {
     std::string site, station;
     BrokerUrl broker;
     std::string clientId;
+    std::string user, password;  // the station's at the broker; none: anonymous
     std::chrono::milliseconds interval{500};
     size_t maxPorts = 1024;
 };

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -59,6 +60,15 @@ BrokerUrl parseBrokerUrl(const std::string& url) {
         broker.port = value;
     }
     return broker;
+}
+
+std::string readPasswordFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read the password file " + path);
+    std::string password;
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
 }
 
 namespace {

@@ -18,6 +18,9 @@ struct BrokerUrl {
 };
 // "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]"; throws std::invalid_argument.
 BrokerUrl parseBrokerUrl(const std::string& url);
+// A password file's first line, without its line end; throws
+// std::runtime_error when the file cannot be read.
+std::string readPasswordFile(const std::string& path);
 
 struct Will {
     std::string topic, payload;

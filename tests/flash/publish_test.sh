@@ -8,6 +8,7 @@
 set -euo pipefail
 DEMO=$1 PACK=$2
 T=$(mktemp -d "${TMPDIR:-/tmp}/iap-publish.XXXXXX")
+cd "$T"  # the demo writes its log and upgrade record in the working folder
 PIDS=()
 cleanup() {
   for p in "${PIDS[@]}"; do kill -9 "$p" 2>/dev/null || true; done

@@ -1,13 +1,8 @@
 """The web tests' harness: a factory broker (Debian's mosquitto with the files
-broker_config writes, users by mosquitto_passwd, free loopback ports), MQTT
-clients (paho), headless Chromium, and stand-ins for the fleet's programs.
-
-STAND-INS publish what the programs will, by the documented topics and fields:
-  status   ship: retained, last will {"online":false}; online, version, records, backlog, last_shipped
-  line     usb-iap-flash --publish: retained; online, tool, firmware, passed, failed, running
-  port/<p> usb-iap-flash --publish: retained, QoS 0, 2/s; port, state, percent, bytes_per_second,
-           text, outcome, failure, serial, time
-  summary  collect: retained; site, station, day, passed, failed, failures {word: n}, last [attempts]"""
+broker_config writes, users by mosquitto_passwd and a password file each,
+free loopback ports), our programs as its clients, MQTT clients (paho),
+headless Chromium, and the collector's summary for bench/board_load.py's
+stations of made-up attempts."""
 import argparse, getpass, json, os, shutil, socket, subprocess, tempfile, time
 
 import paho.mqtt.client as mqtt
@@ -21,6 +16,8 @@ def args():
     p = argparse.ArgumentParser()
     for a in ('--fleet', '--board', '--out'):
         p.add_argument(a, required=True)
+    p.add_argument('--demo', help='usb-iap-flash-demo')
+    p.add_argument('--pack', help='usb-iap-pack')
     return p.parse_args()
 
 
@@ -50,9 +47,16 @@ class Broker:
             self.tls = free_port()
             cmd += ['--tls-port', str(self.tls), '--cert', tls[0], '--key', tls[1]]
         subprocess.run(cmd, check=True, capture_output=True)
+        self.url = 'mqtt://127.0.0.1:%d' % self.mqtt
         for user, password in USERS.items():
             subprocess.run(['mosquitto_passwd', '-b', os.path.join(self.folder, 'passwd'), user, password], check=True)
+            with open(os.path.join(tmp, user + '.pw'), 'w') as f:
+                f.write(password + '\n')
         self.start()
+
+    def login(self, user):
+        """Our programs' options for user's account."""
+        return ['--user', user, '--password-file', os.path.join(self.tmp, user + '.pw')]
 
     def start(self):
         log = open(os.path.join(self.tmp, 'mosquitto.log'), 'a')
@@ -104,43 +108,11 @@ def publish(c, t, payload, retain=False, qos=1):
         info.wait_for_publish()
 
 
-def shipper_process(broker, station, keepalive):
-    """`usb-iap-fleet ship`'s stand-in, to be killed: a client with a last will
-    that publishes the station's status (mosquitto_pub, lines from stdin)."""
-    p = subprocess.Popen(['mosquitto_pub', '-p', str(broker.mqtt), '-u', station, '-P', USERS[station], '-k', str(keepalive),
-                          '-t', topic(station, 'status'), '-r', '-q', '1', '-l', '--will-topic', topic(station, 'status'),
-                          '--will-payload', '{"online":false}', '--will-retain', '--will-qos', '1'], stdin=subprocess.PIPE, text=True)
-    p.stdin.write(json.dumps({'online': True, 'version': '1.0.0', 'records': 1, 'backlog': 3,
-                              'last_shipped': '2026-12-09T10:00:00.000+01:00'}) + '\n')
-    p.stdin.flush()
-    return p
-
-
 def attempt(station, i, failed):
     return {'site': SITE, 'station': station, 'id': '%s-%d' % (station, i), 'start': '2026-12-09T10:%02d:00.000+01:00' % i,
             'port': '1-4.%d' % i, 'serial': 'SN-%s-%d' % (station, i), 'sw_version': 'V2.1.0',
             'outcome': 'device-error' if failed else 'passed', 'failure': 'device-status' if failed else '',
             'result': FAIL_TEXT if failed else 'PASS'}
-
-
-def line_station(c, station, failing=None, ports=8):
-    """`usb-iap-flash line --publish`'s stand-in: each port from waiting
-    through upgrading to its result, 2 messages a second per port."""
-    publish(c, topic(station, 'line'), {'online': True, 'tool': 'demo-tool', 'firmware': 'V2.1.0', 'running': ports}, retain=True)
-    for percent in (None, 0, 20, 45, 70, 95, 'end'):
-        for i in range(1, ports + 1):
-            bad, m = i == failing, {'port': '1-4.%d' % i, 'serial': 'SN-%s-%d' % (station, i), 'outcome': None,
-                                    'failure': None, 'text': 'Open Success! BOOT', 'state': 'upgrading',
-                                    'bytes_per_second': 41900.0, 'time': time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime())}
-            if percent is None:
-                m.update(state='waiting', percent=0.0, bytes_per_second=0, text='')
-            elif percent == 'end':
-                m.update(state='done', percent=7.0 if bad else 100.0, bytes_per_second=0, text=FAIL_TEXT if bad else 'PASS',
-                         outcome='device-error' if bad else 'passed', failure='device-status' if bad else None)
-            else:
-                m['percent'] = min(float(percent), 7.0) if bad else float(percent)
-            publish(c, topic(station, 'port/1-4.%d' % i), m, retain=True, qos=0)
-        time.sleep(0.5)
 
 
 def summary(c, station, attempts):
@@ -154,6 +126,28 @@ def summary(c, station, attempts):
          'failures': failures, 'last': attempts[::-1][:20]}
     publish(c, topic(station, 'summary'), s, retain=True)
     return s
+
+
+class Programs:
+    """Our programs as a factory runs them, each in its own working folder
+    with its output in NAME.log there; all killed at the end, the logs' ends
+    shown when the test failed."""
+    def __init__(self):
+        self.runs = {}
+
+    def start(self, name, cmd, folder, **env):
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name + '.log'), 'w') as log:
+            self.runs[name] = subprocess.Popen(cmd, cwd=folder, stdout=log, stderr=subprocess.STDOUT, env=dict(os.environ, **env))
+        self.runs[name].log = log.name
+        return self.runs[name]
+
+    def end(self, failed):
+        for name, p in self.runs.items():
+            p.kill()
+            p.wait()
+            if failed:
+                print('--- %s (exit %s):\n%s' % (name, p.returncode, open(p.log, errors='replace').read()[-1500:]))
 
 
 def chromium(perf_log=False):

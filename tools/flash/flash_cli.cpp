@@ -18,6 +18,7 @@
 #include "link/hid_node.h"
 #include "link/shared_bus.h"
 #include "logging/diagnostics.h"
+#include "logging/logging.h"
 #include "package/package_loader.h"
 #include "package/tool_version.h"
 #include "package/trust.h"
@@ -136,7 +137,8 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     }
     if (!o.publish.empty()) {
         const ImageHeaderView header = readImageHeader(state.firmware);
-        fleet::LiveBoardOptions live{o.site, o.station, fleet::parseBrokerUrl(o.publish), clientIdOf(o.station)};
+        fleet::LiveBoardOptions live{o.site, o.station, fleet::parseBrokerUrl(o.publish), clientIdOf(o.station), o.user,
+                                     o.password};
         board = std::make_unique<fleet::LiveBoard>(fleet::makeMqttTransport(), live);
         const fleet::LineState line{true, std::string(toolVersion()), toolNameOf(o.tool), header.swVersion};
         try {
@@ -185,6 +187,14 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
 }
 
 }  // namespace
+
+std::function<UpgradeRecord*()> windowLog(std::unique_ptr<UpgradeRecord>& record) {
+    return [&record] {
+        createMainLogger();
+        record = std::make_unique<UpgradeRecord>(defaultRecordPath());
+        return record.get();
+    };
+}
 
 std::string udevRule(const std::vector<DeviceIdEntry>& entries, const std::string& toolName) {
     std::string name;

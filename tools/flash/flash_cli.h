@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ struct FlashIo {
     int width = 80;         // its width in characters
     station::StationTiming timing;
 };
+
+// A startLog for FlashIo: the window's log and upgrade record, beside each
+// other; the record is kept in record, which outlives the run.
+std::function<UpgradeRecord*()> windowLog(std::unique_ptr<UpgradeRecord>& record);
 
 // Runs the command in args (the words after the program name); returns the
 // exit code: 0 every selected device passed, 1 any failed, 2 a usage or

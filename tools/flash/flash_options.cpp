@@ -96,6 +96,8 @@ struct Parser {
             ->type_name("mqtt://HOST[:PORT]");
         c->add_option("--site", o.site, "the site's name in the topics")->type_name("S");
         c->add_option("--station", o.station, "the station's name in the topics")->type_name("N");
+        c->add_option("--user", o.user, "the station's user name at the broker")->type_name("NAME");
+        c->add_option("--password-file", o.passwordFile, "a file whose first line is the password")->type_name("FILE");
     }
     static void flag(CLI::App* c, const char* name, bool& value, const char* what) {
         c->add_flag(name, value, what)->disable_flag_override();
@@ -136,7 +138,9 @@ struct Parser {
     }
     void checkPublish() {
         if (o.publish.empty()) {
-            if (!o.site.empty() || !o.station.empty()) throw UsageError("--site and --station go with --publish");
+            if (!o.site.empty() || !o.station.empty() || !o.user.empty() || !o.passwordFile.empty()) {
+                throw UsageError("--site, --station, --user and --password-file go with --publish");
+            }
             return;
         }
         try {
@@ -150,6 +154,13 @@ struct Parser {
                 throw UsageError(std::string(option) + " \"" + *name +
                                  "\" is not a name of one topic level (no '/', '+' or '#')");
             }
+        }
+        if (o.passwordFile.empty()) return;
+        if (o.user.empty()) throw UsageError("--password-file needs --user");
+        try {
+            o.password = fleet::readPasswordFile(o.passwordFile);
+        } catch (const std::runtime_error& e) {
+            throw UsageError(std::string("--password-file: ") + e.what());
         }
     }
 };

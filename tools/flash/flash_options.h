@@ -16,6 +16,7 @@ struct Options {
     std::optional<double> waitSeconds;
     // --publish: the live board on an MQTT broker (flash and line).
     std::string publish, site, station;
+    std::string user, passwordFile, password;  // at the broker; the password read from passwordFile
 };
 
 struct CommandLine {

@@ -69,7 +69,9 @@ public:
         default:
             break;
         }
-        board_.post(p);
+        // A port goes out from its first state on: a board found and being
+        // opened has none of the port states yet.
+        if (!p.state.empty()) board_.post(p);
         if (lineChanged) board_.post(line_);
     }
     void tick() override { shown_->tick(); }

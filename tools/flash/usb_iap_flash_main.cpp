@@ -14,13 +14,7 @@ int main(int argc, char** argv) {
     flash::onInterrupt([&stop] { stop.request(); });
     const std::unique_ptr<DeviceBus> bus = makeRealBus();
     std::unique_ptr<UpgradeRecord> record;
-    flash::FlashIo io{*bus, console.out, std::cerr, stop, [&record] {
-                          // The window's log and record, beside each other.
-                          createMainLogger();
-                          record = std::make_unique<UpgradeRecord>(defaultRecordPath());
-                          return record.get();
-                      },
-                      console.terminal, console.width};
+    flash::FlashIo io{*bus, console.out, std::cerr, stop, flash::windowLog(record), console.terminal, console.width};
     const int code = flash::runFlashTool(std::vector<std::string>(argv + 1, argv + argc), io);
     console.out.flush();
     closeLoggers();

@@ -47,10 +47,11 @@ fleet::ConnectOptions BrokerArgs::connectOptions() const {
     o.user = user;
     if (!passwordFile.empty()) {
         if (user.empty()) throw UsageError("--password-file needs --user");
-        std::ifstream in(passwordFile, std::ios::binary);
-        if (!in) throw UsageError("cannot read the password file " + passwordFile);
-        std::getline(in, o.password);
-        if (!o.password.empty() && o.password.back() == '\r') o.password.pop_back();
+        try {
+            o.password = fleet::readPasswordFile(passwordFile);
+        } catch (const std::runtime_error& e) {
+            throw UsageError(e.what());
+        }
     }
     if (!ca.empty()) {
         if (!o.broker.tls) throw UsageError("--ca is for an mqtts:// broker");
