@@ -107,6 +107,7 @@ void LiveBoard::start(const LineState& line) {
     connect.clientId = options_.clientId;
     connect.user = options_.user;
     connect.password = options_.password;
+    connect.caFile = options_.caFile;
     connect.will = Will{stationTopic(options_.site, options_.station, "line"), "{\"online\":false}", 1, true};
     post(line);
     TransportEvents events;

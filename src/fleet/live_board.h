@@ -80,6 +80,7 @@ struct LiveBoardOptions {
     BrokerUrl broker;
     std::string clientId;
     std::string user, password;  // the station's at the broker; none: anonymous
+    std::string caFile;          // mqtts://: the CA that signs the broker's certificate
     std::chrono::milliseconds interval{500};
     size_t maxPorts = 1024;
 };

@@ -435,11 +435,14 @@ TEST(Usage, BadCommandLinesAndToolsExitWith2AndTouchNoDevice) {
         {{"line", tool, "--publish", "mqtt://localhost"}, "--publish needs --site and --station"},
         {{"line", tool, "--publish", "http://h", "--site", "s", "--station", "n"}, "give mqtt://HOST[:PORT]"},
         {{"flash", tool, "--publish", "mqtt://h:1883", "--site", "a/b", "--station", "n"}, "\"a/b\" is not a name"},
-        {{"line", tool, "--station", "n"}, "--site, --station, --user and --password-file go with --publish"},
+        {{"line", tool, "--station", "n"}, "--site, --station, --user, --password-file and --ca go with --publish"},
         {{"line", tool, "--user", "n"}, "go with --publish"},
         {{"line", tool, "--publish", "mqtt://h", "--site", "s", "--station", "n", "--password-file", tool}, "--password-file needs --user"},
         {{"line", tool, "--publish", "mqtt://h", "--site", "s", "--station", "n", "--user", "n", "--password-file",
           (rig.dir / "missing").string()}, "cannot read the password file"},
+        {{"line", tool, "--publish", "mqtt://h", "--site", "s", "--station", "n", "--ca", tool}, "--ca is for an mqtts://"},
+        {{"line", tool, "--publish", "mqtts://h", "--site", "s", "--station", "n", "--ca", (rig.dir / "missing").string()},
+         "cannot read the CA file"},
         {{"list", tool, "--publish", "mqtt://h"}, "list takes no option --publish"},
     };
     for (const auto& c : cases) {

@@ -138,7 +138,7 @@ int stationCommand(const Options& o, const UpgradeContent& state, FlashIo& io) {
     if (!o.publish.empty()) {
         const ImageHeaderView header = readImageHeader(state.firmware);
         fleet::LiveBoardOptions live{o.site, o.station, fleet::parseBrokerUrl(o.publish), clientIdOf(o.station), o.user,
-                                     o.password};
+                                     o.password, o.caFile};
         board = std::make_unique<fleet::LiveBoard>(fleet::makeMqttTransport(), live);
         const fleet::LineState line{true, std::string(toolVersion()), toolNameOf(o.tool), header.swVersion};
         try {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 #include <stdexcept>
 
 #include "fleet/topics.h"
@@ -98,6 +99,8 @@ struct Parser {
         c->add_option("--station", o.station, "the station's name in the topics")->type_name("N");
         c->add_option("--user", o.user, "the station's user name at the broker")->type_name("NAME");
         c->add_option("--password-file", o.passwordFile, "a file whose first line is the password")->type_name("FILE");
+        c->add_option("--ca", o.caFile, "the CA certificate that signs an mqtts:// broker's certificate")
+            ->type_name("FILE");
     }
     static void flag(CLI::App* c, const char* name, bool& value, const char* what) {
         c->add_flag(name, value, what)->disable_flag_override();
@@ -138,15 +141,21 @@ struct Parser {
     }
     void checkPublish() {
         if (o.publish.empty()) {
-            if (!o.site.empty() || !o.station.empty() || !o.user.empty() || !o.passwordFile.empty()) {
-                throw UsageError("--site, --station, --user and --password-file go with --publish");
+            if (!o.site.empty() || !o.station.empty() || !o.user.empty() || !o.passwordFile.empty() ||
+                !o.caFile.empty()) {
+                throw UsageError("--site, --station, --user, --password-file and --ca go with --publish");
             }
             return;
         }
+        bool tls = false;
         try {
-            fleet::parseBrokerUrl(o.publish);
+            tls = fleet::parseBrokerUrl(o.publish).tls;
         } catch (const std::invalid_argument& e) {
             throw UsageError(std::string("--publish: ") + e.what());
+        }
+        if (!o.caFile.empty()) {
+            if (!tls) throw UsageError("--ca is for an mqtts:// broker");
+            if (!std::ifstream(o.caFile, std::ios::binary)) throw UsageError("cannot read the CA file " + o.caFile);
         }
         if (o.site.empty() || o.station.empty()) throw UsageError("--publish needs --site and --station");
         for (const auto& [option, name] : {std::pair{"--site", &o.site}, std::pair{"--station", &o.station}}) {

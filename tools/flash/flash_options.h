@@ -17,6 +17,7 @@ struct Options {
     // --publish: the live board on an MQTT broker (flash and line).
     std::string publish, site, station;
     std::string user, passwordFile, password;  // at the broker; the password read from passwordFile
+    std::string caFile;                        // --ca: an mqtts:// broker's CA
 };
 
 struct CommandLine {
