@@ -205,7 +205,7 @@ def main():
         station = []
         if a.flash_bench:
             out = subprocess.run([a.flash_bench], capture_output=True, text=True).stdout.splitlines()
-            station = [l for l in out if "127" in l] or ["iap_flash_bench printed no 127-device figures"]
+            station = [text for text in out if "127" in text] or ["iap_flash_bench printed no 127-device figures"]
 
         print(f"broker limit   {broker_rate:10.0f} messages/s   (a client that only publishes, QoS 1, {a.lines} messages acknowledged)")
         print(f"shipper alone  {alone_rate:10.0f} lines/s      ({a.lines} lines, --confirm broker, no collector)")
@@ -214,8 +214,8 @@ def main():
         print(f"memory         RSS {idle_rss / 1024:.1f} MB with no backlog, {full_rss / 1024:.1f} MB with {a.backlog} "
               f"unconfirmed lines: {(full_rss - idle_rss) / 1024:+.1f} MB (peaks {idle_peak / 1024:.1f} and "
               f"{full_peak / 1024:.1f} MB; goal within 5 MB)")
-        for line in station:
-            print(f"station        {line}")
+        for figure in station:
+            print(f"station        {figure}")
     finally:
         for p in procs:
             if p.poll() is None:
