@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "package/system_folder.h"
+
 namespace iap {
 
 namespace fs = std::filesystem;
@@ -19,12 +21,10 @@ fs::path chooseTrustFolder(const fs::path& system, const fs::path& override) {
 }
 
 fs::path systemTrustFolder() {
+    const fs::path system = systemConfigFolder() / "trusted-keys";
 #ifdef _WIN32
-    const wchar_t* data = _wgetenv(L"ProgramData");
-    const fs::path system = fs::path(data && *data ? data : L"C:\\ProgramData") / L"USB IAP tool" / L"trusted-keys";
     const wchar_t* override = _wgetenv(L"IAP_TRUSTED_KEYS_DIR");
 #else
-    const fs::path system = "/etc/usb-iap-tools/trusted-keys";
     const char* override = std::getenv("IAP_TRUSTED_KEYS_DIR");
 #endif
     return chooseTrustFolder(system, override ? fs::path(override) : fs::path());

@@ -32,5 +32,8 @@ Runner addShipCommand(CLI::App& app);
 Runner addCollectCommand(CLI::App& app);
 Runner addQueryCommand(CLI::App& app);
 Runner addBrokerConfigCommand(CLI::App& app);
+#ifdef _WIN32
+Runner addServiceCommand(CLI::App& app);  // service_command.cpp, Windows only
+#endif
 
 }  // namespace iap::fleet_cli

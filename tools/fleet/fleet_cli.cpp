@@ -91,6 +91,9 @@ int runFleetTool(const std::vector<std::string>& args, CliIo& io) {
     add("collect", "at the centre: stores every station's lines, each exactly once", &addCollectCommand);
     add("query", "lists the stored attempts, or the yield per station and day", &addQueryCommand);
     add("broker-config", "a factory's Mosquitto configuration and ACL, printed or written", &addBrokerConfigCommand);
+#ifdef _WIN32
+    add("service", "install | remove: ship as a Windows service, with the options of fleet.conf", &addServiceCommand);
+#endif
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
         app.parse(reversed);
