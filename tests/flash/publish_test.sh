@@ -17,11 +17,10 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 5 "$T"/*.txt >&2 || true; exit 1; }
 
-while PORT=$((20000 + RANDOM % 40000)); (: </dev/tcp/127.0.0.1/$PORT) 2>/dev/null; do :; done
-printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$T/broker.conf"
-mosquitto -c "$T/broker.conf" >"$T/broker.txt" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/"$PORT") 2>/dev/null && break; sleep 0.1; done
+source "$(dirname "$0")/../support/loopback.sh"
+start_mosquitto "$T" || fail "no broker"
+PORT=$BROKER_PORT
+PIDS+=("$BROKER_PID")
 # retained TOPIC COUNT: the retained messages on TOPIC, "topic payload" each
 retained() { mosquitto_sub -h 127.0.0.1 -p "$PORT" -t "$1" -C "$2" -W 3 --retained-only -F '%t %p' || true; }
 

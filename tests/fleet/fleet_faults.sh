@@ -19,11 +19,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL [$SC]: $*" >&2; tail -n 5 "$T"/*.log >&2 || true; exit 1; }
 
-free_port() {
-  local p
-  while p=$((20000 + RANDOM % 40000)); (: </dev/tcp/127.0.0.1/$p) 2>/dev/null; do :; done
-  echo "$p"
-}
+source "$(dirname "$0")/../support/loopback.sh"
 # start NAME CMD...: runs CMD in the background, its output in $T/NAME.log
 start() {
   local name=$1; shift
@@ -46,8 +42,7 @@ broker() {
       "$name" "$2" "$name"
   } >"$T/$name.conf"
   start "$name" mosquitto -c "$T/$name.conf"
-  for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/"$port") 2>/dev/null && return; sleep 0.1; done
-  fail "broker $name did not start"
+  wait_port "$port" || fail "broker $name did not start"
 }
 url() { echo "mqtt://127.0.0.1:$(cat "$T/$1.port")"; }
 # ship STATION BROKER RECORD...; collect BROKER

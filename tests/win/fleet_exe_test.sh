@@ -25,11 +25,9 @@ fail() { echo "FAIL: $*" >&2; tail -n 5 "$OUT"/*.txt >&2 || true; exit 1; }
 } | sed 's/$/\r/' >"$OUT/upgrade-record.csv"
 seq 8 | sed 's/^/0190f000-0000-7000-8000-00000000000/' >"$OUT/ids.txt"
 
-while PORT=$((20000 + RANDOM % 40000)); (: </dev/tcp/127.0.0.1/$PORT) 2>/dev/null; do :; done
-printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$OUT/broker.conf"
-mosquitto -c "$OUT/broker.conf" >"$OUT/broker.txt" 2>&1 &
-BROKER=$!
-for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/"$PORT") 2>/dev/null && break; sleep 0.1; done
+source "$(dirname "$0")/../support/loopback.sh"
+start_mosquitto "$OUT" || fail "no broker"
+PORT=$BROKER_PORT BROKER=$BROKER_PID
 mosquitto_sub -p "$PORT" -q 1 -t iap/v1/s1/win1/attempt -C 8 -W 90 >"$OUT/attempts.txt" &
 SUB=$!
 sleep 0.5

@@ -57,11 +57,9 @@ tidy
   done
 } | sed 's/$/\r/' >"$DIR/upgrade-record.csv"
 
-while PORT=$((20000 + RANDOM % 40000)); (: </dev/tcp/127.0.0.1/$PORT) 2>/dev/null; do :; done
-printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$OUT/broker.conf"
-mosquitto -c "$OUT/broker.conf" >"$OUT/broker.txt" 2>&1 &
-BROKER=$!
-for _ in $(seq 50); do (: </dev/tcp/127.0.0.1/"$PORT") 2>/dev/null && break; sleep 0.1; done
+source "$(dirname "$0")/../support/loopback.sh"
+start_mosquitto "$OUT" || fail "no broker"
+PORT=$BROKER_PORT BROKER=$BROKER_PID
 # The record relative to fleet.conf's folder, a value in quotes.
 printf '[ship]\r\nbroker = mqtt://127.0.0.1:%s\r\nsite = s1\r\nstation = "svc 1"\r\nconfirm = broker\r\nrecords = upgrade-record.csv\r\n' \
   "$PORT" >"$DIR/fleet.conf"
