@@ -32,8 +32,9 @@ PACKAGES=(
   libgl1 libglx-mesa0 libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1
   libxfixes3 libxinerama1 libxxf86vm1
   # release packages (scripts/release.sh): the .deb's check, the Windows zip
-  # and its test's unzip
-  lintian zip unzip
+  # and its test's unzip; the release test verifies the fleet's systemd units
+  # (systemd-analyze) and the .deb's postinst makes a user (adduser)
+  lintian zip unzip systemd adduser
   # fleet: MQTT client library, JSON, the embedded and the PostgreSQL store;
   # the broker, its clients and a PostgreSQL server for the tests
   libmosquitto-dev nlohmann-json3-dev libsqlite3-dev libpq-dev
