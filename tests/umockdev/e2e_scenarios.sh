@@ -7,8 +7,11 @@
 #   umockdev_e2e_driver e2e_scenarios.sh NAME...
 #
 # The scenarios run one after the other in one testbed (and Wine session),
-# each in a folder of its own and with no device plugged at its start.
+# each in a folder of its own and with no device plugged at its start. With
+# IAP_FLEET and IAP_FLEET_CENTRE set, their records are shipped and stored
+# after the last (e2e_fleet.sh).
 source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/e2e_fleet.sh"
 
 # flash ARGS...: usb-iap-flash with the flash tool in the testbed; standard
 # output (LF line ends) in out.txt (FLASH_OUT names another file), standard
@@ -290,3 +293,4 @@ for name in "$@"; do
     wait_listed 0
     echo "scenario $name passed on $PLATFORM in $((SECONDS - started)) s"
 done
+[ -z "${IAP_FLEET:-}" ] || ship_records "$@"
