@@ -4,6 +4,8 @@
 # machine's IAP_FLEET_CENTRE collect; the store then holds every line once,
 # by its attempt_id, with the record's path as the shipper's system writes it.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../support/loopback.sh"
+
 # ship_records NAME...: the upgrade-record.csv in each scenario's folder.
 ship_records() {
     local name sep=/ records=() want port pid
@@ -20,13 +22,13 @@ for r in csv.DictReader(open(sys.argv[1], newline="", encoding="utf-8")): print(
     done
     want=$(grep -c . want.txt)
 
-    while port=$((20000 + RANDOM % 40000)); (: </dev/tcp/127.0.0.1/$port) 2>/dev/null; do :; done
+    port=$(free_port)
     printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n' \
         "$port" "$WORK" >broker.conf
     mosquitto -c broker.conf >broker.txt 2>&1 &
     FLEET_PIDS=$!
     trap 'rc=$?; set +e; kill $FLEET_PIDS 2>/dev/null; (exit $rc); cleanup' EXIT
-    poll 5 bash -c ": </dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "no broker: $(cat broker.txt)"
+    wait_port "$port" || fail "no broker: $(cat broker.txt)"
     "$IAP_FLEET_CENTRE" collect --broker "mqtt://127.0.0.1:$port" --db fleet.sqlite >collect.txt 2>&1 &
     FLEET_PIDS+=" $!"
     "${RUN_EXE[@]}" "$IAP_FLEET" ship --broker "mqtt://127.0.0.1:$port" --site s1 --station e2e "${records[@]}" \
