@@ -8,6 +8,24 @@
 #
 #   IAP_HOST_PACK, IAP_HOST_ICON, IAP_HOST_UMOCK_DRIVER, IAP_HOST_FLEET   their paths;
 #   target iap_host_tools builds them
+#
+# IAP_HOST_TOOLS_FROM=DIR takes them from a native build of the same tree
+# instead (scripts/test.sh gives its Linux test build, which has just built
+# them), rather than building them a second time.
+set(IAP_HOST_TOOLS_FROM "" CACHE PATH "a native build folder of this tree whose host programs the Windows build uses")
+if(IAP_HOST_TOOLS_FROM)
+  set(IAP_HOST_PACK ${IAP_HOST_TOOLS_FROM}/tools/usb-iap-pack)
+  set(IAP_HOST_ICON ${IAP_HOST_TOOLS_FROM}/tools/usb-iap-icon)
+  set(IAP_HOST_UMOCK_DRIVER ${IAP_HOST_TOOLS_FROM}/tests/umockdev/umockdev_e2e_driver)
+  set(IAP_HOST_FLEET ${IAP_HOST_TOOLS_FROM}/tools/fleet/usb-iap-fleet)
+  foreach(program ${IAP_HOST_PACK} ${IAP_HOST_ICON} ${IAP_HOST_UMOCK_DRIVER} ${IAP_HOST_FLEET})
+    if(NOT EXISTS ${program})
+      message(FATAL_ERROR "IAP_HOST_TOOLS_FROM: ${program} is not built")
+    endif()
+  endforeach()
+  add_custom_target(iap_host_tools)
+  return()
+endif()
 include(ExternalProject)
 set(_host ${CMAKE_BINARY_DIR}/host)
 set(IAP_HOST_PACK ${_host}/tools/usb-iap-pack)

@@ -75,7 +75,7 @@ require_labels tsan build/tsan concurrency
 run_ctest tsan build/tsan -L concurrency
 
 echo "== fuzz targets"
-build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
+TARGET=iap_fuzz_targets build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
@@ -84,7 +84,9 @@ run_ctest fuzz build/fuzz -L fuzz
 # The tool, its demo and usb-iap-pack.exe; their pieces, the generator against
 # the build machine's, and the GUI scenarios of tests/gui on the demo .exe.
 echo "== Windows build (mingw-w64), tests under Wine"
-JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON -DIAP_PACKAGE_BUILD=ON
+# Its build-machine programs are those the normal build has just made.
+JOBS=$JOBS bash scripts/win-build.sh build/win -DIAP_WERROR=ON -DIAP_PACKAGE_BUILD=ON \
+  -DIAP_HOST_TOOLS_FROM="$ROOT/build/release"
 require_labels windows build/win win win_gui win_device
 run_ctest windows build/win -L win
 
