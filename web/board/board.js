@@ -14,7 +14,8 @@
 const ROOT = 'iap/v1';
 const MAX_RESULTS = 200;       // rows shown in the factory's last results
 const RESULTS_EVERY_MS = 500;  // the results table is redrawn at most this often
-const NEW_ROWS_PER_FRAME = 100; // a factory's first messages are made into rows over a few frames
+const NEW_ROWS_PER_FRAME = 32;  // a factory's first messages are made into rows over some frames,
+                                // a station's ports in each (100 made start-up tasks of 70-110 ms)
 const FRAME_MS = 100;          // the rows at most ten times a second, as the terminal's board
 
 const stations = new Map();    // "site/station" -> station
