@@ -75,7 +75,9 @@ require_labels tsan build/tsan concurrency
 run_ctest tsan build/tsan -L concurrency
 
 echo "== fuzz targets"
-TARGET=iap_fuzz_targets build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
+# Every program too, not only the fuzz targets: this is the one RelWithDebInfo
+# build and the one clang build of the tree.
+build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIAP_FUZZ=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 require_labels fuzz build/fuzz fuzz
 run_ctest fuzz build/fuzz -L fuzz
